@@ -1,0 +1,122 @@
+#!/usr/bin/env python3
+"""Runs the built tool on a table of command lines, each in a fresh working
+folder, and compares its standard output byte for byte, its standard error and
+its exit status with the table's.
+
+usage: cli_test.py [--crlf] [--no-posix] -- COMMAND...
+
+COMMAND runs the tool (behind an emulator, for a cross build). --crlf expects
+every newline as CR LF, as a Windows build writes them in text mode;
+--no-posix leaves out the cases that need Linux devices.
+"""
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+from typing import NamedTuple, Optional
+
+EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
+SAMPLE = (EXAMPLES / "sample.bin").read_bytes()
+SAMPLE_OUT = (EXAMPLES / "sample.out").read_bytes().decode()
+
+USAGE = "usage: rowtally start-address file-name\n"
+WRITE_FAILED = "rowtally: cannot write standard output\n"
+ZEROS_LINE = "00 F8 F0 E8 E0 D8 D0 C8 C0 B8 B0 A8 A0 98 90 88 \n"
+ZERO_TO_F = bytes(range(16))
+
+
+class Case(NamedTuple):
+    name: str
+    args: list
+    image: Optional[bytes] = None  # written to image.bin; "folder" always exists
+    out: str = ""
+    status: int = 0
+    err: str = ""
+    stdout: Optional[str] = None  # a file to write standard output to
+    posix: bool = False  # needs Linux's /proc or /dev
+
+
+def bad(text):
+    return Case(f"refuses address {text!r}", [text, "missing.bin"],
+                out=f"bad start address {text}\n", status=1)
+
+
+def addr(text, out="D4 8C \n"):
+    return Case(f"address {text!r}", [text, "image.bin"], ZERO_TO_F, out)
+
+
+CASES = [
+    Case("no arguments", [], out=USAGE, status=1),
+    Case("address alone", ["4000"], ZERO_TO_F, out=USAGE, status=1),
+    Case("bad address alone", ["zz"], out=USAGE, status=1),
+    Case("later arguments ignored", ["0", "image.bin", "x", "y"], ZERO_TO_F, "E4 9C \n"),
+    addr("1000"), addr("0x1000"), addr("0X1000"), addr("  1000"), addr("1000zz"),
+    addr("+1000"), addr("000000001000"),
+    addr("-80", "65 1D \n"),
+    bad("zz"), bad(""), bad("0x"), bad("0X"), bad("0xg"), bad("-"), bad("- 80"),
+    bad("100000000"), bad("-100000000"),
+    Case("unaligned address", ["4004", "image.bin"], ZERO_TO_F,
+         "start address 4004 is not a multiple of 8\n", 1),
+    Case("missing file", ["0", "missing.bin"], out="cannot open missing.bin\n", status=1),
+    Case("directory", ["0", "folder"], out="cannot open folder\n", status=1),
+    Case("empty file", ["0", "image.bin"], b""),
+    Case("no whole row", ["0", "image.bin"], bytes(5), "\n"),
+    Case("piece in a block of its own", ["0", "image.bin"], bytes(130), ZEROS_LINE + "\n"),
+    Case("ends with its block", ["0", "image.bin"], bytes(128), ZEROS_LINE),
+    Case("wraps at 2^32", ["-80", "image.bin"], bytes(136),
+         "81 79 71 69 61 59 51 49 41 39 31 29 21 19 11 09 \n00 \n"),
+    Case("sample image", ["4000", "image.bin"], SAMPLE, SAMPLE_OUT),
+    Case("read failure", ["0", "/proc/self/mem"],
+         out="cannot read /proc/self/mem\n", status=1, posix=True),
+    Case("full device", ["0", "image.bin"], ZERO_TO_F, status=1, err=WRITE_FAILED,
+         stdout="/dev/full", posix=True),
+    Case("full device, long output", ["0", "image.bin"], bytes(1 << 16), status=1,
+         err=WRITE_FAILED, stdout="/dev/full", posix=True),
+]
+
+
+def run(command, case, crlf):
+    with tempfile.TemporaryDirectory() as folder:
+        os.mkdir(os.path.join(folder, "folder"))
+        if case.image is not None:
+            Path(folder, "image.bin").write_bytes(case.image)
+        sink = open(case.stdout, "wb") if case.stdout else subprocess.PIPE
+        try:
+            done = subprocess.run(command + case.args, cwd=folder, stdin=subprocess.DEVNULL,
+                                  stdout=sink, stderr=subprocess.PIPE, timeout=120)
+        finally:
+            if case.stdout:
+                sink.close()
+    newline = "\r\n" if crlf else "\n"
+    want = (case.out.replace("\n", newline).encode(), case.err.replace("\n", newline).encode(),
+            case.status)
+    got = (done.stdout or b"", done.stderr, done.returncode)
+    return [f"  {what}: expected {w!r}, got {g!r}"
+            for what, w, g in zip(("stdout", "stderr", "status"), want, got) if w != g]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--crlf", action="store_true")
+    parser.add_argument("--no-posix", action="store_true")
+    parser.add_argument("command", nargs="+")
+    options = parser.parse_args()
+
+    failed = skipped = 0
+    for case in CASES:
+        if case.posix and options.no_posix:
+            skipped += 1
+            continue
+        faults = run(options.command, case, options.crlf)
+        if faults:
+            failed += 1
+            print(f"FAIL {case.name}: {case.args}", *faults, sep="\n")
+    ran = len(CASES) - skipped
+    print(f"{ran - failed} passed, {failed} failed, {skipped} skipped")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
