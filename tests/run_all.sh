@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the tool and runs every test: the native build's suite, then the
+# Windows build's under Wine where the MinGW-w64 cross compiler and Wine are
+# installed. Says plainly what it could not run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build() {	# build directory, more cmake options
+	local dir=$1
+	shift
+	cmake -S . -B "$dir" -DBUILD_TESTING=ON "$@"
+	cmake --build "$dir"
+}
+
+build build
+ctest --test-dir build --output-on-failure
+
+if ! command -v i686-w64-mingw32-g++-posix >/dev/null; then
+	echo "run_all: SKIPPED the Windows suite: g++-mingw-w64-i686 is not installed"
+	exit 0
+fi
+build build-win -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake
+# wine32's loader is itself a 32-bit program: if it runs, so does ours.
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+	ctest --test-dir build-win --output-on-failure
+	exit 0
+fi
+
+echo "run_all: this machine cannot run 32-bit Windows programs (no wine32, or a kernel"
+echo "run_all: without 32-bit support): checking only the imports of the 32-bit build"
+ctest --test-dir build-win --output-on-failure -R '^imports$'
+if command -v x86_64-w64-mingw32-g++-posix >/dev/null && [ -x /usr/lib/wine/wine64 ]; then
+	echo "run_all: running the Windows suite on a 64-bit Windows build under wine64 instead"
+	build build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-w64-mingw32.cmake
+	ctest --test-dir build-win64 --output-on-failure
+else
+	echo "run_all: SKIPPED the Windows suite: g++-mingw-w64-x86-64 or wine64 is not installed"
+fi
