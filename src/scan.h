@@ -14,7 +14,7 @@ inline constexpr std::size_t ROWS_PER_BLOCK = BLOCK_SIZE / ROW_SIZE;
 std::uint8_t row_checksum(std::uint32_t address, const unsigned char *row);
 
 // Reads `in` from its current position to its end, the first byte belonging
-// at `start`, and writes one line of "%02X " values per block touched to `out`.
-// Stops at the first short read; the caller tells end of file from a read
-// error with ferror(in), and checks `out` itself.
+// at `start`, a multiple of ROW_SIZE, and writes one line of "%02X " values
+// per block touched to `out`. Stops at the first short read; the caller tells
+// the end of the file from a read error with ferror(in), and checks `out`.
 void scan_image(std::FILE *in, std::uint32_t start, std::FILE *out);

@@ -16,7 +16,7 @@ import sys
 import tempfile
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
-from typing import NamedTuple, Optional
+from typing import NamedTuple, Optional, Union
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 SAMPLE = (EXAMPLES / "sample.bin").read_bytes()
@@ -26,17 +26,33 @@ USAGE = "usage: rowtally start-address file-name\n"
 WRITE_FAILED = "rowtally: cannot write standard output\n"
 ZEROS_LINE = "00 F8 F0 E8 E0 D8 D0 C8 C0 B8 B0 A8 A0 98 90 88 \n"
 ZERO_TO_F = bytes(range(16))
+PATTERN = bytes(i % 251 for i in range(1 << 20))  # no row like the one 128 KiB on
+
+
+class Prefix(NamedTuple):
+    """Standard output that holds some but not all of the lines that the
+    same run prints untroubled, then `tail`: what a run that fails part way
+    must print."""
+    tail: str
 
 
 class Case(NamedTuple):
     name: str
     args: list
     image: Optional[bytes] = None  # written to image.bin; "folder" always exists
-    out: str = ""
+    out: Union[str, Prefix, None] = ""  # None: not looked at
     status: int = 0
     err: str = ""
     stdout: Optional[str] = None  # a file to write standard output to
-    posix: bool = False  # needs Linux's /proc or /dev
+    wrap: tuple = ()  # a command to run the tool under; {folder} is the working folder
+    posix: bool = False  # needs Linux's /proc, /dev or strace
+
+
+def failing(syscall, when):
+    """strace making the `when`-th read of the image, or write, fail."""
+    path = ("-P", "{folder}/image.bin") if syscall == "read" else ()
+    return ("strace", "-o", os.devnull, *path, "-e", f"trace={syscall}",
+            "-e", f"inject={syscall}:error=EIO:when={when}")
 
 
 def bad(text):
@@ -75,6 +91,12 @@ CASES = [
          stdout="/dev/full", posix=True),
     Case("full device, long output", ["0", "image.bin"], bytes(1 << 16), status=1,
          err=WRITE_FAILED, stdout="/dev/full", posix=True),
+    Case("read error part way", ["0", "image.bin"], PATTERN,
+         Prefix("cannot read image.bin\n"), 1, wrap=failing("read", 2), posix=True),
+    Case("write error part way", ["0", "image.bin"], PATTERN, None, 1, WRITE_FAILED,
+         wrap=failing("write", 2), posix=True),
+    Case("closed standard output", ["0", "image.bin"], ZERO_TO_F, None, 1, WRITE_FAILED,
+         wrap=("sh", "-c", 'exec "$@" >&-', "sh"), posix=True),
 ]
 
 
@@ -85,17 +107,36 @@ def run(command, case, crlf):
             Path(folder, "image.bin").write_bytes(case.image)
         sink = open(case.stdout, "wb") if case.stdout else subprocess.PIPE
         try:
-            done = subprocess.run(command + case.args, cwd=folder, stdin=subprocess.DEVNULL,
-                                  stdout=sink, stderr=subprocess.PIPE, timeout=120)
+            wrap = [arg.replace("{folder}", folder) for arg in case.wrap]
+            done = subprocess.run([*wrap, *command, *case.args], cwd=folder,
+                                  stdin=subprocess.DEVNULL, stdout=sink, stderr=subprocess.PIPE,
+                                  timeout=120)
         finally:
-            if case.stdout:
+            if sink is not subprocess.PIPE:
                 sink.close()
-    newline = "\r\n" if crlf else "\n"
-    want = (case.out.replace("\n", newline).encode(), case.err.replace("\n", newline).encode(),
-            case.status)
-    got = (done.stdout or b"", done.stderr, done.returncode)
-    return [f"  {what}: expected {w!r}, got {g!r}"
-            for what, w, g in zip(("stdout", "stderr", "status"), want, got) if w != g]
+        if isinstance(case.out, Prefix):
+            full = subprocess.run([*command, *case.args], cwd=folder, stdin=subprocess.DEVNULL,
+                                  capture_output=True, timeout=120).stdout
+
+    def text(s):
+        return s.replace("\n", "\r\n" if crlf else "\n").encode()
+
+    faults = []
+    out = done.stdout or b""
+    if isinstance(case.out, Prefix):
+        tail = text(case.out.tail)
+        head = out[:-len(tail)]
+        if not (out.endswith(tail) and head and full.startswith(head) and len(head) < len(full)
+                and head.endswith(text("\n"))):
+            faults.append(f"  stdout: expected some whole lines of the output, then {tail!r}, "
+                          f"got {len(out)} bytes ending {out[-80:]!r}")
+    elif case.out is not None and out != text(case.out):
+        faults.append(f"  stdout: expected {text(case.out)!r}, got {out!r}")
+    if done.stderr != text(case.err):
+        faults.append(f"  stderr: expected {text(case.err)!r}, got {done.stderr!r}")
+    if done.returncode != case.status:
+        faults.append(f"  status: expected {case.status}, got {done.returncode}")
+    return faults
 
 
 def main():
@@ -104,6 +145,7 @@ def main():
     parser.add_argument("--no-posix", action="store_true")
     parser.add_argument("command", nargs="+")
     options = parser.parse_args()
+    options.command[-1] = os.path.abspath(options.command[-1])  # the tool; cases run elsewhere
 
     cases = [c for c in CASES if not (c.posix and options.no_posix)]
     # In parallel: under Wine, each run alone costs seconds of start-up.

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the tool and runs every test: the native build's suite, then the
-# Windows build's under Wine where the MinGW-w64 cross compiler and Wine are
-# installed. Says plainly what it could not run.
+# Builds the tool and runs every test: the native build's suite; the same
+# suite built with AddressSanitizer and UndefinedBehaviorSanitizer, with the
+# fuzzers, where clang is installed; and the Windows build's suite under Wine
+# where the MinGW-w64 cross compiler and Wine are installed. Says plainly what
+# it could not run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +16,14 @@ build() {	# build directory, more cmake options
 
 build build
 ctest --test-dir build --output-on-failure
+
+if command -v clang++ >/dev/null; then
+	CXX=clang++ build build-san -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DROWTALLY_SANITIZE=ON -DROWTALLY_FUZZ=ON
+	ctest --test-dir build-san --output-on-failure
+else
+	echo "run_all: SKIPPED the sanitizer build and the fuzzers: clang is not installed"
+fi
 
 if ! command -v i686-w64-mingw32-g++-posix >/dev/null; then
 	echo "run_all: SKIPPED the Windows suite: g++-mingw-w64-i686 is not installed"

@@ -129,4 +129,32 @@ TEST(ScanImage, OneLinePerBlockTouched)
 		EXPECT_EQ(scan(c.image, c.start), c.expected) << c.what;
 }
 
+// Every value against row_checksum of its own row, for images that start and
+// end anywhere in a block, and across the wrap at 2^32.
+TEST(ScanImage, EveryValueIsItsRowsChecksum)
+{
+	Bytes image(1000);
+	for (std::size_t i = 0; i < image.size(); i++)
+		image[i] = static_cast<unsigned char>(i * 7 + i / 251);
+	for (std::uint32_t start : {0x0u, 0x8u, 0x78u, 0x1230u, 0xFFFFFE08u}) {
+		for (std::size_t size : {1000, 999, 121, 120, 8}) {
+			Bytes part(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(size));
+			std::string text = scan(part, start);
+			std::uint32_t address = start;
+			std::size_t at = 0;
+			for (std::size_t i = 0; i + 3 <= text.size(); i++) {
+				if (text[i] == '\n')
+					continue;
+				unsigned value = static_cast<unsigned>(std::stoul(text.substr(i, 2), nullptr, 16));
+				EXPECT_EQ(value, row_checksum(address, part.data() + at))
+					<< std::hex << "start " << start << " address " << address;
+				address += 8;
+				at += 8;
+				i += 2;
+			}
+			EXPECT_EQ(at, size / 8 * 8) << std::hex << "start " << start;
+		}
+	}
+}
+
 }  // namespace

@@ -1,0 +1,124 @@
+#!/usr/bin/env python3
+"""Benchmarks rowtally against the cost of reading alone (dd) and against
+cksum and md5sum, and checks it against its targets.
+
+usage: bench.py ROWTALLY [WORK_DIR]
+
+Makes random images in WORK_DIR (default /tmp/rowtally-bench) once, and then:
+- counts rowtally's instructions per byte of a 16 MiB image under callgrind,
+  start-up included: repeatable whatever else the machine is doing;
+- times five runs of each command on a 512 MiB image, alternating, output to
+  /dev/null, and prints the medians and rowtally's ratio to each;
+- times rowtally against cksum on a 4 KiB image (start-up cost);
+- reads rowtally's peak memory on both images (/usr/bin/time, Debian's time).
+Exits 1 if a target is missed.
+"""
+import os
+import re
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+MAX_INSTRUCTIONS_PER_BYTE = 4.0
+MAX_RATIO_TO_DD = 4.0
+MAX_RATIO_TO_CKSUM_SMALL = 1.0
+MAX_MEMORY_DIFFERENCE_KIB = 64
+
+
+def image(path, size):
+    if not path.exists() or path.stat().st_size != size:
+        with open(path, "wb") as f:
+            left = size
+            while left:
+                f.write(os.urandom(min(left, 1 << 20)))
+                left -= min(left, 1 << 20)
+    return str(path)
+
+
+def run(command):
+    """Seconds of one run, output discarded."""
+    start = time.perf_counter()
+    subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+    return time.perf_counter() - start
+
+
+def peak_memory(command):
+    """Peak resident memory in KiB, by GNU time: this process's own would
+    count for a child started from it."""
+    done = subprocess.run(["/usr/bin/time", "-f", "%M", *command], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.PIPE, text=True, check=True)
+    return int(done.stderr.split()[-1])
+
+
+def medians(commands, runs):
+    """Median seconds of each command, run alternately."""
+    times = {name: [] for name in commands}
+    for _ in range(runs):
+        for name, command in commands.items():
+            times[name].append(run(command))
+    return {name: statistics.median(t) for name, t in times.items()}
+
+
+def instructions(command):
+    done = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null"]
+                          + command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                          text=True, check=True)
+    return int(re.search(r"Collected : (\d+)", done.stderr).group(1))
+
+
+def main():
+    tool = os.path.abspath(sys.argv[1])
+    work = Path(sys.argv[2] if len(sys.argv) > 2 else "/tmp/rowtally-bench")
+    work.mkdir(parents=True, exist_ok=True)
+    big = image(work / "512MiB.bin", 512 << 20)
+    mid = image(work / "16MiB.bin", 16 << 20)
+    small = image(work / "4KiB.bin", 4 << 10)
+    missed = []
+
+    def target(ok, text):
+        print(f"  {'met' if ok else 'MISSED'}: {text}")
+        if not ok:
+            missed.append(text)
+
+    per_byte = instructions([tool, "0", mid]) / (16 << 20)
+    print(f"instructions per byte, 16 MiB image under callgrind: {per_byte:.2f}")
+    target(per_byte <= MAX_INSTRUCTIONS_PER_BYTE, f"at most {MAX_INSTRUCTIONS_PER_BYTE}")
+
+    run(["cat", big])  # into the page cache
+    big_times = medians({
+        "rowtally": [tool, "0", big],
+        "dd": ["dd", f"if={big}", "of=/dev/null", "bs=128k"],
+        "cksum": ["cksum", big],
+        "md5sum": ["md5sum", big],
+    }, 5)
+    print("512 MiB image, median of 5 runs:")
+    for name, seconds in big_times.items():
+        ratio = big_times["rowtally"] / seconds
+        print(f"  {name:8} {seconds:8.3f} s   rowtally takes {ratio:5.2f}x as long")
+    ratio = big_times["rowtally"] / big_times["dd"]
+    target(ratio <= MAX_RATIO_TO_DD, f"within {MAX_RATIO_TO_DD}x of dd")
+
+    small_times = medians({"rowtally": [tool, "0", small], "cksum": ["cksum", small]}, 101)
+    ratio = small_times["rowtally"] / small_times["cksum"]
+    print(f"4 KiB image, median of 101 runs: rowtally {small_times['rowtally'] * 1e3:.2f} ms, "
+          f"cksum {small_times['cksum'] * 1e3:.2f} ms, ratio {ratio:.2f}")
+    target(ratio <= MAX_RATIO_TO_CKSUM_SMALL, "no slower than cksum")
+
+    # Shared libraries and address-space layout make a run's peak vary by
+    # some 100 KiB from run to run, of any program: compare medians.
+    peaks = {big: [], small: []}
+    for _ in range(11):
+        for path in peaks:
+            peaks[path].append(peak_memory([tool, "0", path]))
+    big_kib, small_kib = (statistics.median(peaks[path]) for path in (big, small))
+    print(f"peak memory, median of 11 runs: {big_kib} KiB on 512 MiB, {small_kib} KiB on 4 KiB")
+    target(abs(big_kib - small_kib) <= MAX_MEMORY_DIFFERENCE_KIB,
+           f"the same within {MAX_MEMORY_DIFFERENCE_KIB} KiB")
+
+    return 1 if missed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
