@@ -7,7 +7,7 @@ usage: cli_test.py [--crlf] [--no-posix] -- COMMAND...
 
 COMMAND runs the tool (behind an emulator, for a cross build). --crlf expects
 every newline as CR LF, as a Windows build writes them in text mode;
---no-posix leaves out the cases that need Linux devices.
+--no-posix leaves out the cases that need Linux (/proc, /dev, strace, sh).
 """
 import argparse
 import os
