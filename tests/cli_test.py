@@ -7,7 +7,8 @@ usage: cli_test.py [--crlf] [--no-posix] -- COMMAND...
 
 COMMAND runs the tool (behind an emulator, for a cross build). --crlf expects
 every newline as CR LF, as a Windows build writes them in text mode;
---no-posix leaves out the cases that need Linux (/proc, /dev, strace, sh).
+--no-posix leaves out the cases that need Linux (/proc, /dev, strace, sh);
+--no-large the one that reads a 2 GiB image, which proves nothing under qemu.
 """
 import argparse
 import os
@@ -36,16 +37,24 @@ class Prefix(NamedTuple):
     tail: str
 
 
+class Tail(NamedTuple):
+    """Standard output of `lines` lines, the last of them `text`."""
+    text: str
+    lines: int
+
+
 class Case(NamedTuple):
     name: str
     args: list
-    image: Optional[bytes] = None  # written to image.bin; "folder" always exists
-    out: Union[str, Prefix, None] = ""  # None: not looked at
+    image: Union[bytes, int, None] = None  # an int: a sparse file of that size
+    out: Union[str, Prefix, Tail, None] = ""  # None: not looked at
     status: int = 0
     err: str = ""
     stdout: Optional[str] = None  # a file to write standard output to
     wrap: tuple = ()  # a command to run the tool under; {folder} is the working folder
     posix: bool = False  # needs Linux's /proc, /dev or strace
+    image_name: str = "image.bin"  # "folder" always exists
+    large: bool = False
 
 
 def failing(syscall, when):
@@ -64,6 +73,10 @@ def addr(text, out="D4 8C \n"):
     return Case(f"address {text!r}", [text, "image.bin"], ZERO_TO_F, out)
 
 
+def named(name):
+    return Case(f"image named {name}", ["0", name], ZERO_TO_F, "E4 9C \n", image_name=name)
+
+
 CASES = [
     Case("no arguments", [], out=USAGE, status=1),
     Case("address alone", ["4000"], ZERO_TO_F, out=USAGE, status=1),
@@ -78,6 +91,9 @@ CASES = [
          "start address 4004 is not a multiple of 8\n", 1),
     Case("missing file", ["0", "missing.bin"], out="cannot open missing.bin\n", status=1),
     Case("directory", ["0", "folder"], out="cannot open folder\n", status=1),
+    *map(named, ["прошивка.bin", "ファームウェア.bin", "εικόνα.bin", "📟 rom.bin"]),
+    Case("missing file named in Japanese", ["0", "無い.bin"], out="cannot open 無い.bin\n",
+         status=1),
     Case("empty file", ["0", "image.bin"], b""),
     Case("no whole row", ["0", "image.bin"], bytes(5), "\n"),
     Case("piece in a block of its own", ["0", "image.bin"], bytes(130), ZEROS_LINE + "\n"),
@@ -85,6 +101,9 @@ CASES = [
     Case("wraps at 2^32", ["-80", "image.bin"], bytes(136),
          "81 79 71 69 61 59 51 49 41 39 31 29 21 19 11 09 \n00 \n"),
     Case("sample image", ["4000", "image.bin"], SAMPLE, SAMPLE_OUT),
+    # Past 2^31 bytes a 32-bit build without 64-bit file offsets cannot open it.
+    Case("2 GiB image", ["0", "image.bin"], (1 << 31) + 8,
+         Tail("00 \n", (1 << 31) // 128 + 1), large=True),
     Case("read failure", ["0", "/proc/self/mem"],
          out="cannot read /proc/self/mem\n", status=1, posix=True),
     Case("full device", ["0", "image.bin"], ZERO_TO_F, status=1, err=WRITE_FAILED,
@@ -103,14 +122,19 @@ CASES = [
 def run(command, case, crlf):
     with tempfile.TemporaryDirectory() as folder:
         os.mkdir(os.path.join(folder, "folder"))
-        if case.image is not None:
-            Path(folder, "image.bin").write_bytes(case.image)
+        image = Path(folder, case.image_name)
+        if isinstance(case.image, int):
+            with open(image, "wb") as f:
+                f.truncate(case.image)
+        elif case.image is not None:
+            image.write_bytes(case.image)
         sink = open(case.stdout, "wb") if case.stdout else subprocess.PIPE
         try:
             wrap = [arg.replace("{folder}", folder) for arg in case.wrap]
+            # Wine maps file names through the locale: it must be UTF-8.
             done = subprocess.run([*wrap, *command, *case.args], cwd=folder,
                                   stdin=subprocess.DEVNULL, stdout=sink, stderr=subprocess.PIPE,
-                                  timeout=120)
+                                  env={**os.environ, "LC_ALL": "C.UTF-8"}, timeout=600)
         finally:
             if sink is not subprocess.PIPE:
                 sink.close()
@@ -130,6 +154,11 @@ def run(command, case, crlf):
                 and head.endswith(text("\n"))):
             faults.append(f"  stdout: expected some whole lines of the output, then {tail!r}, "
                           f"got {len(out)} bytes ending {out[-80:]!r}")
+    elif isinstance(case.out, Tail):
+        end, lines = out[out.rfind(b"\n", 0, len(out) - 1) + 1:], out.count(b"\n")
+        if end != text(case.out.text) or lines != case.out.lines:
+            faults.append(f"  stdout: expected {case.out.lines} lines, the last "
+                          f"{text(case.out.text)!r}, got {lines}, the last {end!r}")
     elif case.out is not None and out != text(case.out):
         faults.append(f"  stdout: expected {text(case.out)!r}, got {out!r}")
     if done.stderr != text(case.err):
@@ -143,11 +172,13 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--crlf", action="store_true")
     parser.add_argument("--no-posix", action="store_true")
+    parser.add_argument("--no-large", action="store_true")
     parser.add_argument("command", nargs="+")
     options = parser.parse_args()
     options.command[-1] = os.path.abspath(options.command[-1])  # the tool; cases run elsewhere
 
-    cases = [c for c in CASES if not (c.posix and options.no_posix)]
+    cases = [c for c in CASES
+             if not (c.posix and options.no_posix or c.large and options.no_large)]
     # In parallel: under Wine, each run alone costs seconds of start-up.
     with ThreadPoolExecutor(max_workers=8) as pool:
         results = pool.map(lambda case: run(options.command, case, options.crlf), cases)
