@@ -6,23 +6,32 @@ if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
   set(ENV{SOURCE_DATE_EPOCH} ${ROWTALLY_EPOCH})
 endif()
 
-# The C library that the program needs, by the newest glibc symbol version it
-# uses. dpkg-shlibdeps cannot tell this for a cross build, whose C library is
-# not installed as a package of its architecture.
+# The libraries that the program needs, each at the newest symbol version it
+# uses from it, as dpkg-shlibdeps would say. It cannot say it for a cross
+# build, whose libraries are not installed as packages of its architecture.
 if(CPACK_GENERATOR STREQUAL "DEB")
+  set(package_libc.so.6 libc6)
+  set(package_libgcc_s.so.1 libgcc-s1)	# ARM's unwinder helpers
   execute_process(COMMAND readelf --dynamic --version-info --wide ${ROWTALLY_PROGRAM}
                   OUTPUT_VARIABLE elf COMMAND_ERROR_IS_FATAL ANY)
   string(REGEX MATCHALL "Shared library: \\[[^]]+\\]" needed "${elf}")
-  if(NOT needed STREQUAL "Shared library: [libc.so.6]")
-    message(FATAL_ERROR "rowtally needs ${needed}: name the packages in Depends")
-  endif()
-  string(REGEX MATCHALL "GLIBC_[0-9.]+" versions "${elf}")
-  set(newest 0)
-  foreach(version IN LISTS versions)
-    string(REPLACE "GLIBC_" "" version ${version})
-    if(version VERSION_GREATER newest)
-      set(newest ${version})
+  set(depends)
+  foreach(library IN LISTS needed)
+    string(REGEX REPLACE ".*\\[(.*)\\]" "\\1" library "${library}")
+    if(NOT DEFINED package_${library})
+      message(FATAL_ERROR "rowtally needs ${library}: name its package in ${CMAKE_CURRENT_LIST_FILE}")
     endif()
+    # Its versions follow "File: <library>" up to the next "File:".
+    string(REGEX MATCH "File: ${library}[^\n]*\n(  0x[^\n]*Name: [^\n]*\n)*" versions "${elf}")
+    string(REGEX MATCHALL "Name: [A-Z_]+[0-9.]+" versions "${versions}")
+    set(newest 0)
+    foreach(version IN LISTS versions)
+      string(REGEX REPLACE "Name: [A-Z_]+" "" version ${version})
+      if(version VERSION_GREATER newest)
+        set(newest ${version})
+      endif()
+    endforeach()
+    list(APPEND depends "${package_${library}} (>= ${newest})")
   endforeach()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= ${newest})")
+  list(JOIN depends ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 endif()
