@@ -3,7 +3,7 @@
 folder, and compares its standard output byte for byte, its standard error and
 its exit status with the table's.
 
-usage: cli_test.py [--crlf] [--no-posix] -- COMMAND...
+usage: cli_test.py [--crlf] [--no-posix] [--no-large] -- COMMAND...
 
 COMMAND runs the tool (behind an emulator, for a cross build). --crlf expects
 every newline as CR LF, as a Windows build writes them in text mode;
