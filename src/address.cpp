@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-static int hex_value(char c)
+int hex_value(char c)
 {
 	if (c >= '0' && c <= '9')
 		return c - '0';

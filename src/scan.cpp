@@ -45,12 +45,13 @@ void block_checksums(const unsigned char *block, std::uint32_t base,
 #endif
 }
 
-// Writes the sixteen values as "XX " each, 48 characters, into line, which
-// has room for one more character: each value goes in with one four-byte
-// store whose last byte the next value overwrites.
+}  // namespace
+
 void format_values(const std::uint8_t values[ROWS_PER_BLOCK], char *line)
 {
-	char words[ROWS_PER_BLOCK][4];	// "XX  " for each value
+	// Each value goes in with one four-byte store, "XX  ", whose last byte
+	// the next value overwrites.
+	char words[ROWS_PER_BLOCK][4];
 #if defined(USE_SSE2)
 	// Digit d is '0' + d, or 7 more from A on; the digits are paired up,
 	// then each pair with two blanks.
@@ -80,15 +81,7 @@ void format_values(const std::uint8_t values[ROWS_PER_BLOCK], char *line)
 		std::memcpy(line + 3 * row, words[row], 4);
 }
 
-// A trip through stdio for every 128-byte block costs more than the block's
-// checksums; the image is read in large pieces and handed out block by block,
-// and the lines are gathered and written in large pieces likewise.
-struct Input {
-	std::FILE *file;
-	std::size_t pos, len;	// what of data is not handed out yet
-	bool ended;		// the last read came back short
-	unsigned char data[131072];
-};
+namespace {
 
 struct Output {
 	std::FILE *file;
@@ -97,28 +90,28 @@ struct Output {
 };
 
 // Up to `want` bytes of the image, fewer only at its end or on a read error.
-std::size_t read_block(Input *input, unsigned char *to, std::size_t want)
+std::size_t read_block(Scan *scan, unsigned char *to, std::size_t want)
 {
 	std::size_t got = 0;
 
 	// The usual case, a whole block at hand, as one fixed-size copy.
-	if (want == BLOCK_SIZE && input->len - input->pos >= BLOCK_SIZE) {
-		std::memcpy(to, input->data + input->pos, BLOCK_SIZE);
-		input->pos += BLOCK_SIZE;
+	if (want == BLOCK_SIZE && scan->len - scan->pos >= BLOCK_SIZE) {
+		std::memcpy(to, scan->data + scan->pos, BLOCK_SIZE);
+		scan->pos += BLOCK_SIZE;
 		return BLOCK_SIZE;
 	}
 	while (got < want) {
-		if (input->pos == input->len) {
-			if (input->ended)
+		if (scan->pos == scan->len) {
+			if (scan->file_ended)
 				break;
-			input->len = std::fread(input->data, 1, sizeof input->data, input->file);
-			input->pos = 0;
-			input->ended = input->len < sizeof input->data;
+			scan->len = std::fread(scan->data, 1, sizeof scan->data, scan->file);
+			scan->pos = 0;
+			scan->file_ended = scan->len < sizeof scan->data;
 			continue;
 		}
-		std::size_t n = std::min(want - got, input->len - input->pos);
-		std::memcpy(to + got, input->data + input->pos, n);
-		input->pos += n;
+		std::size_t n = std::min(want - got, scan->len - scan->pos);
+		std::memcpy(to + got, scan->data + scan->pos, n);
+		scan->pos += n;
 		got += n;
 	}
 	return got;
@@ -149,38 +142,55 @@ std::uint8_t row_checksum(std::uint32_t address, const unsigned char *row)
 	return static_cast<std::uint8_t>(0u - sum);
 }
 
+void start_scan(Scan *scan, std::FILE *in, std::uint32_t start)
+{
+	scan->file = in;
+	scan->address = start;
+	scan->ended = false;
+	scan->offset = 0;
+	scan->count = 0;
+	scan->pos = scan->len = 0;
+	scan->file_ended = false;
+}
+
+bool next_block(Scan *scan)
+{
+	if (scan->ended)
+		return false;
+	std::size_t off = scan->address % BLOCK_SIZE;
+	std::size_t want = BLOCK_SIZE - off;
+	std::size_t got = read_block(scan, scan->block + off, want);
+	scan->offset += scan->count * ROW_SIZE;
+	scan->ended = got < want;
+	if (got == 0)
+		return false;
+	// Only what the read left alone needs clearing; a whole block, the
+	// usual case, needs none.
+	if (got != BLOCK_SIZE) {
+		std::memset(scan->block, 0, off);
+		std::memset(scan->block + off + got, 0, want - got);
+	}
+
+	// All sixteen rows cost less than picking out the whole ones.
+	scan->base = scan->address - static_cast<std::uint32_t>(off);
+	block_checksums(scan->block, scan->base, scan->values);
+	scan->first = off / ROW_SIZE;
+	scan->count = got / ROW_SIZE;
+	scan->address += static_cast<std::uint32_t>(scan->count * ROW_SIZE);
+	return true;
+}
+
 void scan_image(std::FILE *in, std::uint32_t start, std::FILE *out)
 {
-	Input input{in, 0, 0, false, {}};
+	Scan scan{};	// cleared, so that its pages count the same for any image
 	Output output{out, 0, {}};
-	unsigned char block[BLOCK_SIZE];
-	std::uint8_t values[ROWS_PER_BLOCK];
-	std::uint32_t address = start;	// of the next row; wraps at 2^32
-	std::size_t want, got;
 
-	do {
-		std::size_t off = address % BLOCK_SIZE;
-		want = BLOCK_SIZE - off;
-		got = read_block(&input, block + off, want);
-		if (got == 0)
-			break;
-		// Only what the read left alone needs clearing; a whole block,
-		// the usual case, needs none.
-		std::memset(block, 0, off);
-		std::memset(block + off + got, 0, want - got);
-
-		// Doing all sixteen rows costs less than picking out the whole
-		// ones; the line is cut to those afterwards.
-		block_checksums(block, address - static_cast<std::uint32_t>(off), values);
+	start_scan(&scan, in, start);
+	while (next_block(&scan)) {
 		char line[ROWS_PER_BLOCK * 3 + 1];	// "XX " per row, then the newline
-		format_values(values, line);
-		std::size_t first = off / ROW_SIZE, count = got / ROW_SIZE;
-		line[3 * (first + count)] = '\n';
-		write_line(&output, line + 3 * first, 3 * count + 1);
-		address += static_cast<std::uint32_t>(count * ROW_SIZE);
-		// A block read comes back short only at the end of the file or
-		// on an error; reading on after an error would shift every later
-		// row onto the wrong address.
-	} while (got == want);
+		format_values(scan.values, line);
+		line[3 * (scan.first + scan.count)] = '\n';
+		write_line(&output, line + 3 * scan.first, 3 * scan.count + 1);
+	}
 	flush_output(&output);
 }

@@ -13,8 +13,45 @@ inline constexpr std::size_t ROWS_PER_BLOCK = BLOCK_SIZE / ROW_SIZE;
 // address add up to 0 modulo 256.
 std::uint8_t row_checksum(std::uint32_t address, const unsigned char *row);
 
+// A scan in progress. The image is read in large pieces and handed out one
+// block at a time: a trip through stdio for every 128-byte block would cost
+// more than the block's checksums.
+struct Scan {
+	std::FILE *file;
+	std::uint32_t address;	// of the next row; wraps at 2^32
+	bool ended;		// a block came back short: the image has ended
+	// The block last handed out: its address, its bytes, zero where the
+	// image does not reach, and the checksums of all its sixteen rows. Rows
+	// first to first + count - 1 are the image's whole rows in it, the
+	// first of them at `offset` in the file.
+	std::uint32_t base;
+	std::uint64_t offset;
+	unsigned char block[BLOCK_SIZE];
+	std::uint8_t values[ROWS_PER_BLOCK];
+	std::size_t first, count;
+	// The piece of the file at hand: data[pos] to data[len - 1] are still
+	// to be handed out.
+	std::size_t pos, len;
+	bool file_ended;	// the last fread came back short
+	unsigned char data[131072];
+};
+
+// Readies `scan` to read `in` from its current position, the first byte
+// belonging at `start`, a multiple of ROW_SIZE.
+void start_scan(Scan *scan, std::FILE *in, std::uint32_t start);
+
+// Reads the next block touched by the image; false when there is none. A
+// block that comes back short ends the image, whether the file ended or a
+// read failed: reading on after an error would shift every later row onto
+// the wrong address. The caller tells the two apart with ferror.
+bool next_block(Scan *scan);
+
+// Writes the sixteen values as "XX " each into `line`, which has room for
+// 49 characters: the last one is left undefined.
+void format_values(const std::uint8_t values[ROWS_PER_BLOCK], char *line);
+
 // Reads `in` from its current position to its end, the first byte belonging
 // at `start`, a multiple of ROW_SIZE, and writes one line of "%02X " values
-// per block touched to `out`. Stops at the first short read; the caller tells
-// the end of the file from a read error with ferror(in), and checks `out`.
+// per block touched to `out`. The caller tells the end of the file from a
+// read error with ferror(in), and checks `out`.
 void scan_image(std::FILE *in, std::uint32_t start, std::FILE *out);

@@ -27,6 +27,12 @@ USAGE = "usage: rowtally start-address file-name\n"
 WRITE_FAILED = "rowtally: cannot write standard output\n"
 ZEROS_LINE = "00 F8 F0 E8 E0 D8 D0 C8 C0 B8 B0 A8 A0 98 90 88 \n"
 ZERO_TO_F = bytes(range(16))
+# The sample with byte C8 + 3 gone wrong, and its one report.
+COPY = SAMPLE[:203] + b"\x5a" + SAMPLE[204:]
+WRONG_BYTE = "000040C8: listing D5, image 8C, offset C8, bytes E2 6D F8 5A 91 29 7E 93\n"
+SAMPLE_LINES = SAMPLE_OUT.splitlines(keepends=True)
+TYPED = SAMPLE_OUT.replace(" \n", "\n").replace(" ", " \t  ").lower()  # as people type it
+ALL_MATCH = "all 37 rows match\n"
 PATTERN = bytes(i % 251 for i in range(1 << 20))  # no row like the one 128 KiB on
 
 
@@ -55,6 +61,8 @@ class Case(NamedTuple):
     posix: bool = False  # needs Linux's /proc, /dev or strace
     image_name: str = "image.bin"  # "folder" always exists
     large: bool = False
+    listing: Optional[bytes] = None  # written to listing_name
+    listing_name: str = "listing.txt"
 
 
 def failing(syscall, when):
@@ -71,6 +79,15 @@ def bad(text):
 
 def addr(text, out="D4 8C \n"):
     return Case(f"address {text!r}", [text, "image.bin"], ZERO_TO_F, out)
+
+
+def check(name, listing, out, status=1, image=SAMPLE, start="4000", args=None,
+          listing_name="listing.txt", **more):
+    """`rowtally --check listing.txt 4000 image.bin`, the sample image by default."""
+    args = args or ["--check", listing_name, start, "image.bin"]
+    listing = listing.encode() if isinstance(listing, str) else listing
+    return Case(f"check: {name}", args, image, out, status, listing=listing,
+                listing_name=listing_name, **more)
 
 
 def named(name):
@@ -104,6 +121,72 @@ CASES = [
     # Past 2^31 bytes a 32-bit build without 64-bit file offsets cannot open it.
     Case("2 GiB image", ["0", "image.bin"], (1 << 31) + 8,
          Tail("00 \n", (1 << 31) // 128 + 1), large=True),
+    Case("options end at --", ["--", "0", "image.bin"], ZERO_TO_F, "E4 9C \n"),
+    Case("unknown option", ["--bogus", "0", "image.bin"], ZERO_TO_F,
+         "unknown option --bogus\n" + USAGE, 1),
+    Case("unknown option with --check", ["--check=x", "--80", "0", "image.bin"], ZERO_TO_F,
+         "unknown option --80\n" + USAGE, 2),
+    Case("--check without a listing", ["--check"], out="option --check needs a listing\n"
+         + USAGE, status=2),
+    Case("--version", ["--version", "0"], out="rowtally 1.1.0\n"),
+    Case("--help", ["--help"], out=None),
+    check("match", SAMPLE_OUT, ALL_MATCH, 0),
+    check("--check=", SAMPLE_OUT, ALL_MATCH, 0, args=["--check=listing.txt", "4000", "image.bin"]),
+    check("a wrong byte of the image", SAMPLE_OUT, WRONG_BYTE + "1 of 37 rows differ\n", image=COPY),
+    check("a wrong value", SAMPLE_OUT.replace("42", "24", 1), "00004000: listing 24, image 42, "
+          "offset 0, bytes 72 6F 77 74 61 6C 6C 79\n1 of 37 rows differ\n"),
+    check("case and blanks", TYPED, WRONG_BYTE + "1 of 37 rows differ\n", image=COPY),
+    check("CR LF", TYPED.replace("\n", "\r\n"), ALL_MATCH, 0),
+    check("UTF-8 byte order mark", b"\xef\xbb\xbf" + SAMPLE_OUT.encode(), ALL_MATCH, 0),
+    check("UTF-16 LE, as PowerShell 5 writes", SAMPLE_OUT.replace("\n", "\r\n").encode("utf-16"),
+          WRONG_BYTE + "1 of 37 rows differ\n", image=COPY),
+    check("UTF-16 BE", b"\xfe\xff" + TYPED.encode("utf-16-be"), ALL_MATCH, 0),
+    check("blank lines", "\n \t\n" + SAMPLE_LINES[0] + "\n\r\n" + "".join(SAMPLE_LINES[1:]) + "\n ",
+          ALL_MATCH, 0),
+    check("a skipped value", "".join(SAMPLE_LINES[:2]) + "47 F8 4A D3\n",
+          "00004108: listing F8, image 58, offset 108, bytes 9A 0B 9D BE 97 63 D3 92\n"
+          "00004110: listing 4A, image F8, offset 110, bytes FC AF DF A2 8C 97 23 45\n"
+          "00004118: listing D3, image 4A, offset 118, bytes 62 EB DD 07 65 70 FF 58\n"
+          "00004120: listing has no value, image D3\n4 of 37 rows differ\n"),
+    check("a doubled value, the image going on", SAMPLE_OUT.replace("8D ", "8D 8D", 1),
+          "00004080: listing has 1 more value on line 1\n0 of 37 rows differ\n"),
+    check("a doubled value at the end", SAMPLE_OUT.replace("58 F8", "58 58 F8"),
+          "00004110: listing 58, image F8, offset 110, bytes FC AF DF A2 8C 97 23 45\n"
+          "00004118: listing F8, image 4A, offset 118, bytes 62 EB DD 07 65 70 FF 58\n"
+          "00004120: listing 4A, image D3, offset 120, bytes 89 6A CF F7 CA EE 3F 1C\n"
+          "00004128: image ends, listing has 1 more value\n3 of 37 rows differ\n"),
+    check("listing short", "".join(SAMPLE_LINES[:2]), WRONG_BYTE +
+          "00004100: listing ends, image has 5 more rows\n6 of 37 rows differ\n", image=COPY),
+    check("listing long", SAMPLE_OUT + "\n00 11\n",
+          "00004128: image ends, listing has 2 more values\n0 of 37 rows differ\n"),
+    check("image cut short", SAMPLE_OUT, "00004100: image ends, listing has 5 more values\n"
+          "0 of 32 rows differ\n", image=SAMPLE[:256]),
+    check("image cut mid-row", SAMPLE_OUT, "00004060: image ends, listing has 25 more values\n"
+          "0 of 12 rows differ\n", image=SAMPLE[:100]),
+    check("a bad value after a report", SAMPLE_OUT.replace("4A", "4G"),
+          WRONG_BYTE + "listing.txt:3: bad value 4G\n", 2, image=COPY),
+    check("a bad value past the image", SAMPLE_OUT + "00 0x11\n",
+          "listing.txt:4: bad value 0x11\n", 2),
+    check("empty image and listing", "", "all 0 rows match\n", 0, image=b""),
+    check("empty image", SAMPLE_OUT, "00004000: image ends, listing has 37 more values\n"
+          "0 of 0 rows differ\n", image=b""),
+    check("empty listing", "", "00004000: listing ends, image has 37 more rows\n"
+          "37 of 37 rows differ\n"),
+    check("wrapping at 2^32", "81 79 71 69 61 59 51 49 41 39 31 29 21 19 11 09\n01\n",
+          "00000000: listing 01, image 00, offset 80, bytes 00 00 00 00 00 00 00 00\n"
+          "1 of 17 rows differ\n", image=bytes(136), start="-80"),
+    check("listing named in Cyrillic", SAMPLE_OUT, ALL_MATCH, 0, listing_name="список.txt"),
+    check("missing listing", None, "cannot open listing.txt\n", 2),
+    check("missing image", SAMPLE_OUT, "cannot open image.bin\n", 2, image=None),
+    check("bad address", SAMPLE_OUT, "bad start address zz\n", 2, start="zz"),
+    Case("check: too few arguments", ["--check", "listing.txt", "4000"], out=USAGE, status=2),
+    Case("check: listing a directory", ["--check", "folder", "0", "image.bin"], ZERO_TO_F,
+         "cannot open folder\n", 2),
+    Case("check: listing unreadable", ["--check", "/proc/self/mem", "0", "image.bin"], ZERO_TO_F,
+         "cannot read /proc/self/mem\n", 2, posix=True),
+    Case("check: image unreadable", ["--check", "image.bin", "0", "/proc/self/mem"], b"",
+         "cannot read /proc/self/mem\n", 2, posix=True),
+    check("full device", SAMPLE_OUT, "", 2, err=WRITE_FAILED, stdout="/dev/full", posix=True),
     Case("read failure", ["0", "/proc/self/mem"],
          out="cannot read /proc/self/mem\n", status=1, posix=True),
     Case("full device", ["0", "image.bin"], ZERO_TO_F, status=1, err=WRITE_FAILED,
@@ -128,6 +211,8 @@ def run(command, case, crlf):
                 f.truncate(case.image)
         elif case.image is not None:
             image.write_bytes(case.image)
+        if case.listing is not None:
+            Path(folder, case.listing_name).write_bytes(case.listing)
         sink = open(case.stdout, "wb") if case.stdout else subprocess.PIPE
         try:
             wrap = [arg.replace("{folder}", folder) for arg in case.wrap]

@@ -1,11 +1,13 @@
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "address.h"
+#include "check.h"
 #include "scan.h"
 
 namespace {
@@ -18,6 +20,17 @@ Bytes counting(unsigned from, unsigned to)
 	for (unsigned v = from; v <= to; v++)
 		b.push_back(static_cast<unsigned char>(v));
 	return b;
+}
+
+std::FILE *stream_of(const std::string &bytes)
+{
+	std::FILE *f = std::tmpfile();
+	EXPECT_NE(f, nullptr);
+	if (f != nullptr) {
+		std::fwrite(bytes.data(), 1, bytes.size(), f);
+		std::rewind(f);
+	}
+	return f;
 }
 
 // Runs the scanner over real streams, as the tool does.
@@ -155,6 +168,110 @@ TEST(ScanImage, EveryValueIsItsRowsChecksum)
 			EXPECT_EQ(at, size / 8 * 8) << std::hex << "start " << start;
 		}
 	}
+}
+
+// A listing's lines as read_values gives them: "LINE:COUNT:VALUES|" each,
+// and "bad LINE TOKEN" at a bad value; after `taken`, lines that take_line
+// took, each as "+".
+std::string read_listing(const std::string &bytes, const char *taken = nullptr)
+{
+	static Listing listing;	// too large for some stacks
+	std::FILE *f = stream_of(bytes);
+	if (f == nullptr)
+		return "";
+	open_listing(&listing, f);
+	std::string text;
+	while (taken != nullptr && take_line(&listing, taken, std::strlen(taken)))
+		text += "+";
+	std::uint8_t values[ROWS_PER_BLOCK];
+	std::uint64_t count;
+	char value[4];
+	for (LineRead read; (read = read_values(&listing, values, &count)) != LineRead::END;) {
+		// Appended piece by piece: g++ 12 takes "text" + string for an
+		// overlapping copy.
+		text += read == LineRead::BAD ? "bad " : "";
+		text += std::to_string(listing.line);
+		if (read == LineRead::BAD) {
+			text += ' ';
+			text.append(listing.token, listing.token_len);
+			text += listing.token_cut ? "..." : "";
+			break;
+		}
+		text += ':';
+		text += std::to_string(count);
+		text += ':';
+		for (std::uint64_t i = 0; i < count && i < ROWS_PER_BLOCK; i++) {
+			std::snprintf(value, sizeof value, "%02X ", values[i]);
+			text += value;
+		}
+		text += "|";
+	}
+	std::fclose(f);
+	return text;
+}
+
+std::string utf16le(const std::string &ascii)
+{
+	std::string text = "\xFF\xFE";
+	for (char c : ascii)
+		text += std::string{c, '\0'};
+	return text;
+}
+
+TEST(Listing, ReadsWhatPeopleWrite)
+{
+	std::string wide_line;	// longer than what the reader holds at once
+	for (int i = 0; i < 30000; i++)
+		wide_line += "0a ";
+	std::string x64(64, 'x');
+	auto accents = [](std::string text, int n) {
+		while (n-- > 0)
+			text += "\xC3\xA9";	// é
+		return text;
+	};
+	struct Case {
+		std::string listing, expected;
+	} cases[] = {
+		{"", ""},
+		{"9b 47 \n", "1:2:9B 47 |"},
+		{"9B\t \t47", "1:2:9B 47 |"},
+		{"\xEF\xBB\xBF\n \t\r\n9b\r\n\n47\n\n", "3:1:9B |5:1:47 |"},
+		{"00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11\n",
+		 "1:18:00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F |"},
+		{wide_line + "\n01\n", "1:30000:0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A |2:1:01 |"},
+		{utf16le("9b 47\r\n\r\n" + wide_line), "1:2:9B 47 |3:30000:0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A |"},
+		{std::string("\xFE\xFF\0" "9\0B", 6), "1:1:9B |"},
+		{"9b 47\n00 9\n", "1:2:9B 47 |bad 2 9"},
+		{"9b7", "bad 1 9b7"}, {"0x9b", "bad 1 0x9b"}, {"g0", "bad 1 g0"},
+		{"9b\r47\n", "bad 1 9b\r47"}, {"9b\v", "bad 1 9b\v"}, {"9b 47 \r", "bad 1 \r"},
+		{"\xEF\xBB" "9b", "bad 1 \xEF\xBB" "9b"},
+		{x64 + "yz", "bad 1 " + x64 + "..."},
+		{accents("x", 40), accents("bad 1 x", 31) + "..."},	// not cut within a character
+		{utf16le("9b ") + "\xE9", "bad 1 \xEF\xBF\xBD"},			// half a unit
+		{utf16le("9b ") + std::string("\xE9\0", 2), "bad 1 \xC3\xA9"},	// é
+		{utf16le("") + "\x3D\xD8\xDF\xDC", "bad 1 \xF0\x9F\x93\x9F"},	// a surrogate pair
+		{utf16le("") + std::string("\x3D\xD8" "0", 4), "bad 1 \xEF\xBF\xBD" "0"},	// a lone leading surrogate
+		{utf16le("") + "\xDF\xDC", "bad 1 \xEF\xBF\xBD"},		// a lone trailing one
+	};
+	for (const Case &c : cases)
+		EXPECT_EQ(read_listing(c.listing), c.expected) << '"' << c.listing.substr(0, 80) << '"';
+}
+
+// What rowtally prints is taken whole; anything else is left to read_values.
+TEST(Listing, TakesLinesAsPrinted)
+{
+	struct Case {
+		std::string listing, expected;
+	} cases[] = {
+		{"9B 47 \n9B 47 \r\n9B 47 ", "+++"},
+		{"9B 47 \n\n9B 47 \n", "+3:2:9B 47 |"},
+		{"9B 47 \n9B 47\n9B 47 \n", "+2:2:9B 47 |3:2:9B 47 |"},
+		{"9B 47 \r9B 47 \n", "bad 1 \r9B"},
+		{"9B 47 00 \n", "1:3:9B 47 00 |"},
+		{"\xEF\xBB\xBF" "9B 47 ", "+"},
+	};
+	for (const Case &c : cases)
+		EXPECT_EQ(read_listing(c.listing, "9B 47 "), c.expected) << '"' << c.listing << '"';
 }
 
 }  // namespace
