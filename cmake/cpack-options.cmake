@@ -13,7 +13,10 @@ if(CPACK_GENERATOR STREQUAL "DEB")
   set(package_libc.so.6 libc6)
   set(package_libgcc_s.so.1 libgcc-s1)	# ARM's unwinder helpers
   execute_process(COMMAND readelf --dynamic --version-info --wide ${ROWTALLY_PROGRAM}
-                  OUTPUT_VARIABLE elf COMMAND_ERROR_IS_FATAL ANY)
+                  OUTPUT_VARIABLE elf RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "readelf ${ROWTALLY_PROGRAM}: ${failed}")
+  endif()
   string(REGEX MATCHALL "Shared library: \\[[^]]+\\]" needed "${elf}")
   set(depends)
   foreach(library IN LISTS needed)

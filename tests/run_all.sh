@@ -15,17 +15,23 @@ build() {	# build directory, more cmake options
 	cmake --build "$dir"
 }
 
+run_tests() {	# build directory, more ctest options (CMake 3.16 has no --test-dir)
+	local dir=$1
+	shift
+	(cd "$dir" && ctest --output-on-failure "$@")
+}
+
 skipped() {
 	echo "run_all: SKIPPED $*"
 }
 
 build build
-ctest --test-dir build --output-on-failure
+run_tests build
 
 if command -v clang++ >/dev/null; then
 	CXX=clang++ build build-san -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DROWTALLY_SANITIZE=ON -DROWTALLY_FUZZ=ON
-	ctest --test-dir build-san --output-on-failure
+	run_tests build-san
 else
 	skipped "the sanitizer build and the fuzzers: clang is not installed"
 fi
@@ -39,7 +45,7 @@ for platform in "i686-linux-gnu i386 i386" "arm-linux-gnueabihf armhf arm" \
 		continue
 	fi
 	build "build-$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/$triplet.cmake"
-	ctest --test-dir "build-$arch" --output-on-failure
+	run_tests "build-$arch"
 done
 
 # qemu-user opens files through the 64-bit host, which would hide a 32-bit
@@ -62,17 +68,17 @@ fi
 build build-win -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake
 # wine32's loader is itself a 32-bit program: if it runs, so does ours.
 if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-	ctest --test-dir build-win --output-on-failure
+	run_tests build-win
 	exit 0
 fi
 
 echo "run_all: this machine cannot run 32-bit Windows programs (no wine32, or a kernel"
 echo "run_all: without 32-bit support): checking only the headers of the 32-bit build"
-ctest --test-dir build-win --output-on-failure -R '^headers$'
+run_tests build-win -R '^headers$'
 if command -v x86_64-w64-mingw32-g++-posix >/dev/null && [ -x /usr/lib/wine/wine64 ]; then
 	echo "run_all: running the Windows suite on a 64-bit Windows build under wine64 instead"
 	build build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-w64-mingw32.cmake
-	ctest --test-dir build-win64 --output-on-failure
+	run_tests build-win64
 else
 	skipped "the Windows suite: g++-mingw-w64-x86-64 or wine64 is not installed"
 fi
