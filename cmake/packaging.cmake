@@ -70,6 +70,24 @@ else()
   install(FILES ${PROJECT_BINARY_DIR}/rowtally.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_BINARY_DIR}/changelog.gz ${PROJECT_BINARY_DIR}/copyright
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+  # lintian warns of a static program, and takes a static PIE, which has no
+  # interpreter, for a shared library; each override gives its reason.
+  if(ROWTALLY_STATIC)
+    set(overrides "# Static on purpose: one program that runs on any Linux of its processor,
+# whatever its C library, so that the package installs on old systems too.
+")
+    if(ROWTALLY_HAVE_STATIC_PIE)
+      string(APPEND overrides "# A static PIE, whose addresses are randomised, not a shared library.
+rowtally: shared-library-lacks-prerequisites
+")
+    else()
+      string(APPEND overrides "rowtally: statically-linked-binary\n")
+    endif()
+    file(WRITE ${PROJECT_BINARY_DIR}/lintian-overrides "${overrides}")
+    install(FILES ${PROJECT_BINARY_DIR}/lintian-overrides
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME rowtally)
+  endif()
 endif()
 
 set(ROWTALLY_MAINTAINER "The rowtally developers <rowtally@example.org>"
