@@ -231,6 +231,7 @@ TEST(Listing, ReadsWhatPeopleWrite)
 	};
 	struct Case {
 		std::string listing, expected;
+		const char *taken = nullptr;	// what take_line is offered first
 	} cases[] = {
 		{"", ""},
 		{"9b 47 \n", "1:2:9B 47 |"},
@@ -252,26 +253,14 @@ TEST(Listing, ReadsWhatPeopleWrite)
 		{utf16le("") + "\x3D\xD8\xDF\xDC", "bad 1 \xF0\x9F\x93\x9F"},	// a surrogate pair
 		{utf16le("") + std::string("\x3D\xD8" "0", 4), "bad 1 \xEF\xBF\xBD" "0"},	// a lone leading surrogate
 		{utf16le("") + "\xDF\xDC", "bad 1 \xEF\xBF\xBD"},		// a lone trailing one
+		// What rowtally prints is taken whole, "+" each; the rest is read.
+		{"9B 47 \n9B 47 \r\n\xEF\xBB\xBF" "9B 47 ", "++bad 3 \xEF\xBB\xBF" "9B", "9B 47 "},
+		{"\xEF\xBB\xBF" "9B 47 \n\n9B 47 \n9B 47", "+3:2:9B 47 |4:2:9B 47 |", "9B 47 "},
+		{"9B 47 \r9B 47 \n", "bad 1 \r9B", "9B 47 "},
+		{"9B 47 00 \n", "1:3:9B 47 00 |", "9B 47 "},
 	};
 	for (const Case &c : cases)
-		EXPECT_EQ(read_listing(c.listing), c.expected) << '"' << c.listing.substr(0, 80) << '"';
-}
-
-// What rowtally prints is taken whole; anything else is left to read_values.
-TEST(Listing, TakesLinesAsPrinted)
-{
-	struct Case {
-		std::string listing, expected;
-	} cases[] = {
-		{"9B 47 \n9B 47 \r\n9B 47 ", "+++"},
-		{"9B 47 \n\n9B 47 \n", "+3:2:9B 47 |"},
-		{"9B 47 \n9B 47\n9B 47 \n", "+2:2:9B 47 |3:2:9B 47 |"},
-		{"9B 47 \r9B 47 \n", "bad 1 \r9B"},
-		{"9B 47 00 \n", "1:3:9B 47 00 |"},
-		{"\xEF\xBB\xBF" "9B 47 ", "+"},
-	};
-	for (const Case &c : cases)
-		EXPECT_EQ(read_listing(c.listing, "9B 47 "), c.expected) << '"' << c.listing << '"';
+		EXPECT_EQ(read_listing(c.listing, c.taken), c.expected) << '"' << c.listing.substr(0, 80) << '"';
 }
 
 }  // namespace
