@@ -132,10 +132,8 @@ int main(int argc, char *argv[])
 		std::printf("unknown option %s\n%s", unknown, usage);
 	else if (listing_missing)
 		std::printf("option --check needs a listing\n%s", usage);
-	else if (wants_help)
-		status = 0, std::fputs(help, stdout);
-	else if (wants_version)
-		status = 0, std::puts("rowtally " ROWTALLY_VERSION);
+	else if (wants_help || wants_version)
+		status = std::fputs(wants_help ? help : "rowtally " ROWTALLY_VERSION "\n", stdout) < 0;
 	else if (argc - i < 2)
 		std::fputs(usage, stdout);
 	else if (!parse_address(argv[i], &start))
