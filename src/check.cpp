@@ -1,159 +1,140 @@
 #include "check.h"
 
 #include <algorithm>
-#include <cinttypes>
 #include <cstring>
 
-#include "address.h"
+#include "listing.h"
+#include "scan.h"
 
 namespace {
 
-char *put_utf8(char *to, std::uint32_t c)
+// Where the image and the listing part, the first way back into step that
+// CONFIRM values matching in a row bear out is taken (a false match among
+// random values is 1 in 2^32), looking at most MOST_ADRIFT rows or values
+// on: four lines skipped or typed twice at once.
+constexpr std::uint64_t CONFIRM = 4;
+constexpr std::uint64_t MOST_ADRIFT = 64;
+// What a step looks at, and what is held of each stream: that, and a
+// block's rows more. A power of two.
+constexpr std::uint64_t AHEAD = MOST_ADRIFT + CONFIRM;
+constexpr std::uint64_t HELD = 128;
+static_assert(HELD >= AHEAD + ROWS_PER_BLOCK && (HELD & (HELD - 1)) == 0);
+
+struct Row {
+	std::uint32_t address;
+	std::uint8_t value;
+	unsigned char bytes[ROW_SIZE];
+	std::uint64_t offset;
+};
+
+struct Value {
+	std::uint8_t value;
+	std::uint64_t line;
+};
+
+// Rows R[0..M) of the image and values V[0..P) of the listing: rows_read
+// and values_read have been read, and R[i..rows_read) and V[j..values_read)
+// are held, by their index modulo HELD. M and P are known once each stream
+// has ended.
+struct Check {
+	Scan scan;
+	Listing listing;
+	std::FILE *image_file, *listing_file, *out;
+	Row rows[HELD];
+	Value values[HELD];
+	std::uint64_t i, j, rows_read, values_read;
+	bool image_ended, listing_ended;
+	bool bad;	// the listing ended at a bad value, on bad_line
+	std::uint64_t bad_line;
+	bool failed;	// a read failed
+	std::uint64_t differ, extra;
+};
+
+const Row &row(const Check *c, std::uint64_t k)
 {
-	if (c < 0x80) {
-		*to++ = static_cast<char>(c);
-	} else if (c < 0x800) {
-		*to++ = static_cast<char>(0xC0 | c >> 6);
-		*to++ = static_cast<char>(0x80 | (c & 0x3F));
-	} else if (c < 0x10000) {
-		*to++ = static_cast<char>(0xE0 | c >> 12);
-		*to++ = static_cast<char>(0x80 | (c >> 6 & 0x3F));
-		*to++ = static_cast<char>(0x80 | (c & 0x3F));
-	} else {
-		*to++ = static_cast<char>(0xF0 | c >> 18);
-		*to++ = static_cast<char>(0x80 | (c >> 12 & 0x3F));
-		*to++ = static_cast<char>(0x80 | (c >> 6 & 0x3F));
-		*to++ = static_cast<char>(0x80 | (c & 0x3F));
-	}
-	return to;
+	return c->rows[k % HELD];
 }
 
-constexpr std::uint32_t REPLACEMENT = 0xFFFD;	// for what stands for no character
-
-char *put_unit(Listing *l, char *to, unsigned unit)
+const Value &value(const Check *c, std::uint64_t k)
 {
-	bool leading = unit >= 0xD800 && unit < 0xDC00, trailing = unit >= 0xDC00 && unit < 0xE000;
-
-	if (l->surrogate != 0) {
-		std::uint32_t lead = l->surrogate;
-		l->surrogate = 0;
-		if (trailing)
-			return put_utf8(to, 0x10000 + ((lead - 0xD800) << 10) + (unit - 0xDC00));
-		to = put_utf8(to, REPLACEMENT);
-	}
-	if (leading) {
-		l->surrogate = unit;
-		return to;
-	}
-	return put_utf8(to, trailing ? REPLACEMENT : unit);
+	return c->values[k % HELD];
 }
 
-// Reads on as much as fits into data, in UTF-16 units.
-void decode_utf16(Listing *l)
+// Reads the image's next block touched; false at its end.
+bool read_block(Check *c)
 {
-	unsigned char raw[8192];
-	// A unit makes at most three bytes of UTF-8; a waiting surrogate and a
-	// half unit at the end of the file at most three more each.
-	std::size_t units = std::min(sizeof raw / 2, (sizeof l->data - l->len - 6) / 3);
-	std::size_t got = 0;
-	if (l->odd_byte >= 0)
-		raw[got++] = static_cast<unsigned char>(l->odd_byte);
-	l->odd_byte = -1;
-	std::size_t want = 2 * units - got;
-	std::size_t n = std::fread(raw + got, 1, want, l->file);
-	l->file_ended = n < want;
-	got += n;
-
-	char *to = l->data + l->len;
-	std::size_t i = 0;
-	for (; i + 2 <= got; i += 2)
-		to = put_unit(l, to, l->big_endian ? raw[i] << 8 | raw[i + 1] : raw[i + 1] << 8 | raw[i]);
-	if (i < got)
-		l->odd_byte = raw[i];
-	if (l->file_ended) {
-		if (l->surrogate != 0)
-			to = put_utf8(to, REPLACEMENT);
-		if (l->odd_byte >= 0)
-			to = put_utf8(to, REPLACEMENT);
-		l->surrogate = 0;
-		l->odd_byte = -1;
-	}
-	l->len = static_cast<std::size_t>(to - l->data);
-}
-
-// How many bytes are at hand from pos, having read on if fewer than `want`
-// were; fewer than `want` only at the end of the listing. `want` stays far
-// below the size of data.
-std::size_t at_hand(Listing *l, std::size_t want)
-{
-	while (l->len - l->pos < want && !l->file_ended) {
-		std::memmove(l->data, l->data + l->pos, l->len - l->pos);
-		l->len -= l->pos;
-		l->pos = 0;
-		if (l->utf16) {
-			decode_utf16(l);
-		} else {
-			std::size_t room = sizeof l->data - l->len;
-			std::size_t n = std::fread(l->data + l->len, 1, room, l->file);
-			l->len += n;
-			l->file_ended = n < room;
-		}
-	}
-	return l->len - l->pos;
-}
-
-// What stands at pos: a blank, the end of the line (or of the listing), or
-// a character of a token. A CR is a line end only before an LF.
-enum class Next { BLANK, LINE_END, TOKEN };
-
-Next look(Listing *l, std::size_t *width)
-{
-	std::size_t n = at_hand(l, 2);
-	const char *p = l->data + l->pos;
-	*width = 1;
-	if (n == 0) {
-		*width = 0;
-		return Next::LINE_END;
-	}
-	if (*p == ' ' || *p == '\t')
-		return Next::BLANK;
-	if (*p == '\n')
-		return Next::LINE_END;
-	if (*p == '\r' && n >= 2 && p[1] == '\n') {
-		*width = 2;
-		return Next::LINE_END;
-	}
-	return Next::TOKEN;
-}
-
-// Reads the token at pos, keeping what a message shows of it: true, with its
-// value stored and counted, if it is two hexadecimal digits.
-bool read_token(Listing *l, std::uint8_t values[ROWS_PER_BLOCK], std::uint64_t *count)
-{
-	std::size_t width;
-
-	l->token_len = 0;
-	while (look(l, &width) == Next::TOKEN) {
-		if (l->token_len < sizeof l->token)
-			l->token[l->token_len++] = l->data[l->pos];
-		l->pos++;
-	}
-	int high, low;
-	if (l->token_len == 2 && (high = hex_value(l->token[0])) >= 0 &&
-	    (low = hex_value(l->token[1])) >= 0) {
-		if (*count < ROWS_PER_BLOCK)
-			values[*count] = static_cast<std::uint8_t>(high << 4 | low);
-		++*count;
+	if (next_block(&c->scan))
 		return true;
-	}
-	// A long token is shown cut, and not within a character.
-	l->token_cut = l->token_len > TOKEN_SHOWN;
-	if (l->token_cut) {
-		l->token_len = TOKEN_SHOWN;
-		while (l->token_len > 0 && (l->token[l->token_len] & 0xC0) == 0x80)
-			l->token_len--;
-	}
+	c->image_ended = true;
+	c->failed |= std::ferror(c->image_file) != 0;
 	return false;
+}
+
+void hold_rows(Check *c)
+{
+	const Scan &s = c->scan;
+	for (std::size_t k = 0; k < s.count; k++) {
+		std::size_t r = s.first + k;
+		Row &to = c->rows[c->rows_read++ % HELD];
+		to.address = s.base + static_cast<std::uint32_t>(r * ROW_SIZE);
+		to.value = s.values[r];
+		std::memcpy(to.bytes, s.block + r * ROW_SIZE, ROW_SIZE);
+		to.offset = s.offset + k * ROW_SIZE;
+	}
+}
+
+// Rows held from i on, having read up to `want` of them if the image has them.
+std::uint64_t rows_ahead(Check *c, std::uint64_t want)
+{
+	while (c->rows_read - c->i < want && !c->image_ended)
+		if (read_block(c))
+			hold_rows(c);
+	return c->rows_read - c->i;
+}
+
+// The listing's next value into `to`; false at its end, or at a bad value.
+bool read_value(Check *c, Value *to)
+{
+	switch (next_value(&c->listing, &to->value, &to->line)) {
+	case ListingRead::VALUE:
+		return true;
+	case ListingRead::BAD:
+		c->bad = true;
+		c->bad_line = to->line;
+		break;
+	case ListingRead::END:
+		break;
+	}
+	// A failed read ends the listing where it failed, maybe within a token.
+	c->failed |= std::ferror(c->listing_file) != 0;
+	c->listing_ended = true;
+	return false;
+}
+
+// Values held from j on, having read up to `want` of them if the listing has them.
+std::uint64_t values_ahead(Check *c, std::uint64_t want)
+{
+	while (c->values_read - c->j < want && !c->listing_ended)
+		if (read_value(c, &c->values[c->values_read % HELD]))
+			c->values_read++;
+	return c->values_read - c->j;
+}
+
+// Whether skipping a rows and b values brings the streams back into step:
+// CONFIRM values on match, or as many as there are, both streams ending
+// together. `rows` and `values` are those held from i and j on, all there
+// are where fewer than AHEAD.
+bool fits(const Check *c, std::uint64_t a, std::uint64_t b, std::uint64_t rows, std::uint64_t values)
+{
+	if (a > rows || b > values)
+		return false;
+	std::uint64_t n = std::min({CONFIRM, rows - a, values - b});
+	if (n == 0)
+		return rows == a && values == b;
+	for (std::uint64_t t = 0; t < n; t++)
+		if (row(c, c->i + a + t).value != value(c, c->j + b + t).value)
+			return false;
+	return true;
 }
 
 const char *plural(std::uint64_t n)
@@ -161,197 +142,161 @@ const char *plural(std::uint64_t n)
 	return n == 1 ? "" : "s";
 }
 
-// Reports each whole row of the scan's block whose value the listing's line
-// does not hold, `listed` holding the first of its `count` values; returns
-// how many it reported.
-std::uint64_t compare_line(const Scan *scan, const std::uint8_t listed[ROWS_PER_BLOCK],
-                           std::uint64_t count, std::FILE *out)
+// Ends a report with the lines of the values it names.
+void put_lines(const Check *c, std::uint64_t first_line, std::uint64_t last_line)
 {
-	std::uint64_t differ = 0;
-
-	for (std::size_t k = 0; k < scan->count; k++) {
-		std::size_t row = scan->first + k;
-		std::uint32_t address = scan->base + static_cast<std::uint32_t>(row * ROW_SIZE);
-		unsigned value = scan->values[row];
-		if (k < count && listed[k] == value)
-			continue;
-		differ++;
-		if (k >= count) {
-			std::fprintf(out, "%08" PRIX32 ": listing has no value, image %02X\n", address, value);
-			continue;
-		}
-		const unsigned char *b = scan->block + row * ROW_SIZE;
-		std::fprintf(out, "%08" PRIX32 ": listing %02X, image %02X, offset %llX, bytes "
-		             "%02X %02X %02X %02X %02X %02X %02X %02X\n", address, listed[k], value,
-		             static_cast<unsigned long long>(scan->offset + k * ROW_SIZE),
-		             b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7]);
-	}
-	return differ;
+	if (first_line == last_line)
+		std::fprintf(c->out, " (line %llu)\n", static_cast<unsigned long long>(first_line));
+	else
+		std::fprintf(c->out, " (lines %llu-%llu)\n", static_cast<unsigned long long>(first_line),
+		             static_cast<unsigned long long>(last_line));
 }
 
-int bad_value(const Listing *l, const char *name, std::FILE *out)
+// The streams part at R[i] and V[j]: takes the first step that fits, by the
+// fewest rows or values passed over, and reports it.
+void step(Check *c)
 {
-	std::fprintf(out, "%s:%llu: bad value ", name, static_cast<unsigned long long>(l->line));
-	std::fwrite(l->token, 1, l->token_len, out);
-	std::fputs(l->token_cut ? "...\n" : "\n", out);
-	return 2;
+	std::uint64_t rows = rows_ahead(c, AHEAD), values = values_ahead(c, AHEAD);
+	std::uint64_t a = 1, b = 1;
+
+	if (!fits(c, 1, 1, rows, values)) {
+		for (std::uint64_t d = 1; d <= MOST_ADRIFT; d++) {
+			if (fits(c, d, 0, rows, values)) {
+				a = d, b = 0;
+				break;
+			}
+			if (fits(c, 0, d, rows, values)) {
+				a = 0, b = d;
+				break;
+			}
+		}
+	}
+	const Row &r = row(c, c->i);
+	const Value &v = value(c, c->j);
+	if (a == 1 && b == 1) {
+		const unsigned char *x = r.bytes;
+		std::fprintf(c->out, "%08X: listing %02X (line %llu), image %02X, offset %llX, bytes "
+		             "%02X %02X %02X %02X %02X %02X %02X %02X\n", static_cast<unsigned>(r.address),
+		             v.value, static_cast<unsigned long long>(v.line), r.value,
+		             static_cast<unsigned long long>(r.offset),
+		             x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7]);
+	} else if (b == 0) {
+		std::fprintf(c->out, "%08X: listing has no value for %llu row%s", static_cast<unsigned>(r.address),
+		             static_cast<unsigned long long>(a), plural(a));
+		put_lines(c, v.line, v.line);
+	} else {
+		std::fprintf(c->out, "%08X: listing has %llu extra value%s", static_cast<unsigned>(r.address),
+		             static_cast<unsigned long long>(b), plural(b));
+		put_lines(c, v.line, value(c, c->j + b - 1).line);
+	}
+	if (b == 0 || a == 1)
+		c->differ += a;
+	else
+		c->extra += b;
+	c->i += a;
+	c->j += b;
+}
+
+// Walks both streams in step, reporting each slip, until one of them ends.
+void align(Check *c)
+{
+	for (;;) {
+		// The usual case: nothing held, and the listing's next values
+		// written as rowtally prints the next block's, taken whole.
+		if (c->i == c->rows_read && c->j == c->values_read && !c->listing_ended) {
+			if (!read_block(c))
+				return;
+			const Scan &s = c->scan;
+			char line[3 * ROWS_PER_BLOCK + 1];
+			std::uint64_t at;
+			format_values(s.values, line);
+			if (take_values(&c->listing, line + 3 * s.first, 3 * s.count, &at)) {
+				c->i = c->rows_read += s.count;
+				c->j = c->values_read += s.count;
+				continue;
+			}
+			hold_rows(c);
+		}
+		if (rows_ahead(c, 1) == 0 || values_ahead(c, 1) == 0 || c->failed)
+			return;
+		if (row(c, c->i).value == value(c, c->j).value) {
+			c->i++;
+			c->j++;
+			continue;
+		}
+		step(c);
+	}
 }
 
 }  // namespace
 
-void open_listing(Listing *l, std::FILE *in)
-{
-	l->file = in;
-	l->utf16 = l->big_endian = false;
-	l->line = 0;
-	l->token_len = 0;
-	l->token_cut = false;
-	l->odd_byte = -1;
-	l->surrogate = 0;
-	l->pos = l->len = 0;
-
-	// The byte order mark, if any; bytes that begin none are the listing's.
-	unsigned char head[3];
-	std::size_t got = std::fread(head, 1, 2, in);
-	l->file_ended = got < 2;
-	if (got == 2 && ((head[0] == 0xFF && head[1] == 0xFE) || (head[0] == 0xFE && head[1] == 0xFF))) {
-		l->utf16 = true;
-		l->big_endian = head[0] == 0xFE;
-		return;
-	}
-	if (got == 2 && head[0] == 0xEF && head[1] == 0xBB) {
-		got += std::fread(head + 2, 1, 1, in);
-		l->file_ended = got < 3;
-		if (got == 3 && head[2] == 0xBF)
-			got = 0;
-	}
-	std::memcpy(l->data, head, got);
-	l->len = got;
-}
-
-bool take_line(Listing *l, const char *text, std::size_t len)
-{
-	std::size_t n = at_hand(l, len + 2);
-	const char *end = l->data + l->pos + len;
-
-	if (n < len || std::memcmp(l->data + l->pos, text, len) != 0)
-		return false;
-	if (n == len)	// the listing's last line, without a line end
-		l->pos += len;
-	else if (end[0] == '\n')
-		l->pos += len + 1;
-	else if (end[0] == '\r' && n >= len + 2 && end[1] == '\n')
-		l->pos += len + 2;
-	else
-		return false;
-	l->line++;
-	return true;
-}
-
-LineRead read_values(Listing *l, std::uint8_t values[ROWS_PER_BLOCK], std::uint64_t *count)
-{
-	while (at_hand(l, 1) > 0) {
-		l->line++;
-		*count = 0;
-		for (;;) {
-			std::size_t width;
-			Next next = look(l, &width);
-			if (next == Next::TOKEN) {
-				if (!read_token(l, values, count))
-					return LineRead::BAD;
-				continue;
-			}
-			l->pos += width;
-			if (next == Next::LINE_END)
-				break;
-		}
-		if (*count > 0)
-			return LineRead::VALUES;
-	}
-	return LineRead::END;
-}
-
 int check_image(std::FILE *image, std::uint32_t start, std::FILE *listing_file,
                 const char *listing_name, std::FILE *out)
 {
-	Scan scan{};
-	Listing listing{};
-	std::uint8_t listed[ROWS_PER_BLOCK];
-	std::uint64_t count, rows = 0, differ = 0;
-	// Values of the listing's line beyond the image's line: reported at the
-	// next line of the image, or as values past its end if it has none.
-	std::uint64_t extra = 0, extra_line = 0;
-	std::uint32_t extra_at = 0;
-	bool more_listed = false;	// the listing has values the image has no row for
-	// Where the listing ran out, if it did, and the image's rows before it.
-	bool listing_ended = false;
-	std::uint32_t ended_at = 0;
-	std::uint64_t rows_listed = 0;
+	static Check check;	// too large for some stacks
+	Check *c = &check;
 
-	open_listing(&listing, listing_file);
-	start_scan(&scan, image, start);
-	while (next_block(&scan)) {
-		if (scan.count == 0)	// a piece of a row takes part in nothing
-			continue;
-		rows += scan.count;
-		if (listing_ended)
-			continue;
-		if (extra > 0) {
-			std::fprintf(out, "%08" PRIX32 ": listing has %llu more value%s on line %llu\n",
-			             extra_at, static_cast<unsigned long long>(extra), plural(extra),
-			             static_cast<unsigned long long>(extra_line));
-			more_listed = true;
-			extra = 0;
-		}
-		char line[3 * ROWS_PER_BLOCK + 1];
-		format_values(scan.values, line);
-		if (take_line(&listing, line + 3 * scan.first, 3 * scan.count))
-			continue;
-		LineRead read = read_values(&listing, listed, &count);
-		if (std::ferror(listing_file))
-			return 2;
-		if (read == LineRead::BAD)
-			return bad_value(&listing, listing_name, out);
-		if (read == LineRead::END) {
-			listing_ended = true;
-			ended_at = scan.base + static_cast<std::uint32_t>(scan.first * ROW_SIZE);
-			rows_listed = rows - scan.count;
-			continue;
-		}
-		differ += compare_line(&scan, listed, count, out);
-		if (count > scan.count) {
-			extra = count - scan.count;
-			extra_line = listing.line;
-			extra_at = scan.address;
-		}
-	}
-	if (std::ferror(image) || std::ferror(listing_file))
+	std::memset(c, 0, sizeof *c);
+	c->image_file = image;
+	c->listing_file = listing_file;
+	c->out = out;
+	open_listing(&c->listing, listing_file);
+	start_scan(&c->scan, image, start);
+	align(c);
+	if (c->failed)
 		return 2;
 
-	if (listing_ended) {
-		std::uint64_t left = rows - rows_listed;
-		std::fprintf(out, "%08" PRIX32 ": listing ends, image has %llu more row%s\n", ended_at,
-		             static_cast<unsigned long long>(left), plural(left));
-		differ += left;
-	} else {
-		LineRead read;
-		while ((read = read_values(&listing, listed, &count)) == LineRead::VALUES)
-			extra += count;
-		if (std::ferror(listing_file))
+	if (rows_ahead(c, 1) > 0 && !c->bad) {
+		// The listing ended first: the rest of the image has no values.
+		std::uint32_t at = row(c, c->i).address;
+		std::uint64_t left = c->rows_read - c->i;
+		while (read_block(c))
+			left += c->scan.count;
+		if (c->failed)
 			return 2;
-		if (read == LineRead::BAD)
-			return bad_value(&listing, listing_name, out);
-		if (extra > 0) {
-			std::fprintf(out, "%08" PRIX32 ": image ends, listing has %llu more value%s\n",
-			             scan.address, static_cast<unsigned long long>(extra), plural(extra));
-			more_listed = true;
+		std::fprintf(out, "%08X: listing ends, image has %llu more row%s\n", static_cast<unsigned>(at),
+		             static_cast<unsigned long long>(left), plural(left));
+		c->differ += left;
+		c->i += left;
+	} else if (values_ahead(c, 1) > 0) {
+		// The image ended first: the rest of the listing has no rows.
+		std::uint64_t first_line = value(c, c->j).line, last_line = first_line;
+		std::uint64_t left = c->values_read - c->j;
+		Value v;
+		if (left > 0)
+			last_line = value(c, c->values_read - 1).line;
+		while (read_value(c, &v)) {
+			left++;
+			last_line = v.line;
+		}
+		if (c->failed)
+			return 2;
+		if (!c->bad) {
+			std::fprintf(out, "%08X: image ends, listing has %llu more value%s",
+			             static_cast<unsigned>(c->scan.address), static_cast<unsigned long long>(left),
+			             plural(left));
+			put_lines(c, first_line, last_line);
+			c->extra += left;
 		}
 	}
-	if (differ == 0 && !more_listed) {
-		std::fprintf(out, "all %llu rows match\n", static_cast<unsigned long long>(rows));
+	if (c->failed)
+		return 2;
+	if (c->bad) {
+		std::fprintf(out, "%s:%llu: bad value ", listing_name,
+		             static_cast<unsigned long long>(c->bad_line));
+		write_token(&c->listing, out);
+		std::fputc('\n', out);
+		return 2;
+	}
+	if (c->differ == 0 && c->extra == 0) {
+		std::fprintf(out, "all %llu rows match\n", static_cast<unsigned long long>(c->i));
 		return 0;
 	}
-	std::fprintf(out, "%llu of %llu rows differ\n", static_cast<unsigned long long>(differ),
-	             static_cast<unsigned long long>(rows));
+	std::fprintf(out, "%llu of %llu rows differ", static_cast<unsigned long long>(c->differ),
+	             static_cast<unsigned long long>(c->i));
+	if (c->extra > 0)
+		std::fprintf(out, ", listing has %llu extra value%s", static_cast<unsigned long long>(c->extra),
+		             plural(c->extra));
+	std::fputc('\n', out);
 	return 1;
 }

@@ -1,0 +1,363 @@
+#include "listing.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+unsigned char *put_utf8(unsigned char *to, std::uint32_t c)
+{
+	if (c < 0x80) {
+		*to++ = static_cast<unsigned char>(c);
+	} else if (c < 0x800) {
+		*to++ = static_cast<unsigned char>(0xC0 | c >> 6);
+		*to++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+	} else if (c < 0x10000) {
+		*to++ = static_cast<unsigned char>(0xE0 | c >> 12);
+		*to++ = static_cast<unsigned char>(0x80 | (c >> 6 & 0x3F));
+		*to++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+	} else {
+		*to++ = static_cast<unsigned char>(0xF0 | c >> 18);
+		*to++ = static_cast<unsigned char>(0x80 | (c >> 12 & 0x3F));
+		*to++ = static_cast<unsigned char>(0x80 | (c >> 6 & 0x3F));
+		*to++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+	}
+	return to;
+}
+
+constexpr std::uint32_t REPLACEMENT = 0xFFFD;	// for what stands for no character
+
+unsigned char *put_unit(Listing *l, unsigned char *to, unsigned unit)
+{
+	bool leading = unit >= 0xD800 && unit < 0xDC00, trailing = unit >= 0xDC00 && unit < 0xE000;
+
+	if (l->surrogate != 0) {
+		std::uint32_t lead = l->surrogate;
+		l->surrogate = 0;
+		if (trailing)
+			return put_utf8(to, 0x10000 + ((lead - 0xD800) << 10) + (unit - 0xDC00));
+		to = put_utf8(to, REPLACEMENT);
+	}
+	if (leading) {
+		l->surrogate = unit;
+		return to;
+	}
+	return put_utf8(to, trailing ? REPLACEMENT : unit);
+}
+
+// Reads on as much as fits into data, in UTF-16 units.
+void decode_utf16(Listing *l)
+{
+	unsigned char raw[8192];
+	// A unit makes at most three bytes of UTF-8; a waiting surrogate and a
+	// half unit at the end of the file at most three more each.
+	std::size_t units = std::min(sizeof raw / 2, (sizeof l->data - l->len - 6) / 3);
+	std::size_t got = 0;
+	if (l->odd_byte >= 0)
+		raw[got++] = static_cast<unsigned char>(l->odd_byte);
+	l->odd_byte = -1;
+	std::size_t want = 2 * units - got;
+	std::size_t n = std::fread(raw + got, 1, want, l->file);
+	l->file_ended = n < want;
+	got += n;
+
+	unsigned char *to = l->data + l->len;
+	std::size_t i = 0;
+	for (; i + 2 <= got; i += 2)
+		to = put_unit(l, to, l->big_endian ? raw[i] << 8 | raw[i + 1] : raw[i + 1] << 8 | raw[i]);
+	if (i < got)
+		l->odd_byte = raw[i];
+	if (l->file_ended) {
+		if (l->surrogate != 0)
+			to = put_utf8(to, REPLACEMENT);
+		if (l->odd_byte >= 0)
+			to = put_utf8(to, REPLACEMENT);
+		l->surrogate = 0;
+		l->odd_byte = -1;
+	}
+	l->len = static_cast<std::size_t>(to - l->data);
+}
+
+// How many bytes are at hand from pos, having read on if fewer than `want`
+// were; fewer than `want` only at the end of the listing. `want` stays far
+// below the size of data.
+std::size_t at_hand(Listing *l, std::size_t want)
+{
+	while (l->len - l->pos < want && !l->file_ended) {
+		std::memmove(l->data, l->data + l->pos, l->len - l->pos);
+		l->len -= l->pos;
+		l->pos = 0;
+		if (l->utf16) {
+			decode_utf16(l);
+		} else {
+			std::size_t room = sizeof l->data - l->len;
+			std::size_t n = std::fread(l->data + l->len, 1, room, l->file);
+			l->len += n;
+			l->file_ended = n < room;
+		}
+	}
+	return l->len - l->pos;
+}
+
+// What each ASCII byte is; HIGH for every byte from 80 on.
+enum Kind : unsigned char { TOKEN, BLANK, LF, CR, HIGH };
+
+struct Tables {
+	Kind kind[256];
+	signed char hex[256];	// a digit's value, or -1
+};
+
+constexpr Tables make_tables()
+{
+	Tables t{};
+	for (int c = 0; c < 256; c++) {
+		t.kind[c] = c >= 0x80 ? HIGH : TOKEN;
+		t.hex[c] = -1;
+	}
+	for (int c : {' ', '\t', '\v', '\f'})
+		t.kind[c] = BLANK;
+	t.kind['\n'] = LF;
+	t.kind['\r'] = CR;
+	for (int d = 0; d < 16; d++) {
+		t.hex[static_cast<unsigned char>("0123456789ABCDEF"[d])] = static_cast<signed char>(d);
+		t.hex[static_cast<unsigned char>("0123456789abcdef"[d])] = static_cast<signed char>(d);
+	}
+	return t;
+}
+
+constexpr Tables tables = make_tables();
+
+// The width of the well-formed UTF-8 character at p, of the n bytes there,
+// or 0 where none begins.
+std::size_t char_width(const unsigned char *p, std::size_t n)
+{
+	unsigned c = p[0], low = 0x80, high = 0xBF;
+	std::size_t width;
+
+	if (c < 0x80)
+		return 1;
+	if (c >= 0xC2 && c <= 0xDF) {
+		width = 2;
+	} else if (c >= 0xE0 && c <= 0xEF) {
+		width = 3;
+		low = c == 0xE0 ? 0xA0 : low;	// no overlong form
+		high = c == 0xED ? 0x9F : high;	// no surrogate
+	} else if (c >= 0xF0 && c <= 0xF4) {
+		width = 4;
+		low = c == 0xF0 ? 0x90 : low;
+		high = c == 0xF4 ? 0x8F : high;	// nothing past U+10FFFF
+	} else {
+		return 0;
+	}
+	if (n < width || p[1] < low || p[1] > high)
+		return 0;
+	for (std::size_t i = 2; i < width; i++)
+		if ((p[i] & 0xC0) != 0x80)
+			return 0;
+	return width;
+}
+
+// The blanks of Unicode that web pages, PDFs and word processors put
+// between values, and U+FEFF, a byte order mark where two files were joined.
+bool unicode_blank(const unsigned char *p, std::size_t width)
+{
+	std::uint32_t c = p[0] & (0x7F >> width);
+	for (std::size_t i = 1; i < width; i++)
+		c = c << 6 | (p[i] & 0x3F);
+	return c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200B) || c == 0x202F ||
+	       c == 0x205F || c == 0x3000 || c == 0xFEFF;
+}
+
+enum class Next { END, BLANK, LINE_END, TOKEN };
+
+// What the n bytes at p begin with, and its width.
+Next classify(const unsigned char *p, std::size_t n, std::size_t *width)
+{
+	*width = 1;
+	if (n == 0)
+		return Next::END;
+	switch (tables.kind[p[0]]) {
+	case BLANK:
+		return Next::BLANK;
+	case LF:
+		return Next::LINE_END;
+	case CR:
+		*width = n >= 2 && p[1] == '\n' ? 2 : 1;
+		return Next::LINE_END;
+	case HIGH:
+		*width = char_width(p, n);
+		if (*width == 0) {
+			// A0 on its own is a no-break space as the one-byte code
+			// pages write it.
+			*width = 1;
+			return p[0] == 0xA0 ? Next::BLANK : Next::TOKEN;
+		}
+		return unicode_blank(p, *width) ? Next::BLANK : Next::TOKEN;
+	default:
+		return Next::TOKEN;
+	}
+}
+
+// What stands at pos; every byte of it is at hand.
+Next look(Listing *l, std::size_t *width)
+{
+	std::size_t n = l->len - l->pos;
+	if (n < 4)
+		n = at_hand(l, 4);
+	return classify(l->data + l->pos, n, width);
+}
+
+// The width of the address label at pos, 1 to 8 hexadecimal digits and a
+// colon that end a token, or 0 where there is none.
+std::size_t label_width(Listing *l)
+{
+	std::size_t n = at_hand(l, 9 + 4), k = 0, width;
+	const unsigned char *p = l->data + l->pos;
+
+	while (k < n && k < 9 && tables.hex[p[k]] >= 0)
+		k++;
+	if (k == 0 || k > 8 || k == n || p[k] != ':')
+		return 0;
+	return classify(p + k + 1, n - k - 1, &width) == Next::TOKEN ? 0 : k + 1;
+}
+
+// Passes blanks, line ends and an address label; false at the end.
+bool to_token(Listing *l)
+{
+	for (;;) {
+		std::size_t width;
+		switch (look(l, &width)) {
+		case Next::END:
+			return false;
+		case Next::LINE_END:
+			l->line++;
+			l->line_start = true;
+			[[fallthrough]];
+		case Next::BLANK:
+			l->pos += width;
+			break;
+		case Next::TOKEN:
+			if (!l->line_start || (width = label_width(l)) == 0)
+				return true;
+			l->pos += width;
+			l->line_start = false;
+			break;
+		}
+	}
+}
+
+// Reads the token at pos, keeping its first bytes: VALUE if it is two
+// hexadecimal digits after all (before a blank of Unicode, say), else BAD.
+ListingRead read_token(Listing *l, std::uint8_t *value)
+{
+	std::size_t width;
+
+	l->token_len = 0;
+	while (look(l, &width) == Next::TOKEN) {
+		for (std::size_t i = 0; i < width; i++)
+			if (l->token_len + i < sizeof l->token)
+				l->token[l->token_len + i] = l->data[l->pos + i];
+		l->token_len += width;
+		l->pos += width;
+	}
+	int high, low;
+	if (l->token_len != 2 || (high = tables.hex[l->token[0]]) < 0 ||
+	    (low = tables.hex[l->token[1]]) < 0)
+		return ListingRead::BAD;
+	*value = static_cast<std::uint8_t>(high << 4 | low);
+	return ListingRead::VALUE;
+}
+
+}  // namespace
+
+void open_listing(Listing *l, std::FILE *in)
+{
+	l->file = in;
+	l->utf16 = l->big_endian = false;
+	l->line = 1;
+	l->line_start = true;
+	l->token_len = 0;
+	l->odd_byte = -1;
+	l->surrogate = 0;
+	l->pos = l->len = 0;
+
+	// The byte order mark, if any; bytes that begin none are the listing's.
+	unsigned char head[3];
+	std::size_t got = std::fread(head, 1, 2, in);
+	l->file_ended = got < 2;
+	if (got == 2 && ((head[0] == 0xFF && head[1] == 0xFE) || (head[0] == 0xFE && head[1] == 0xFF))) {
+		l->utf16 = true;
+		l->big_endian = head[0] == 0xFE;
+		return;
+	}
+	if (got == 2 && head[0] == 0xEF && head[1] == 0xBB) {
+		got += std::fread(head + 2, 1, 1, in);
+		l->file_ended = got < 3;
+		if (got == 3 && head[2] == 0xBF)
+			got = 0;
+	}
+	std::memcpy(l->data, head, got);
+	l->len = got;
+}
+
+ListingRead next_value(Listing *l, std::uint8_t *value, std::uint64_t *line)
+{
+	if (!to_token(l))
+		return ListingRead::END;
+	*line = l->line;
+	l->line_start = false;
+
+	// The usual token, two digits and then an ASCII blank or line end, or
+	// the end; to_token left at least four bytes at hand, or the end.
+	const unsigned char *p = l->data + l->pos;
+	std::size_t n = l->len - l->pos;
+	int high = tables.hex[p[0]], low = n >= 2 ? tables.hex[p[1]] : -1;
+	if (low >= 0 && high >= 0 && (n == 2 || (tables.kind[p[2]] != TOKEN && tables.kind[p[2]] != HIGH))) {
+		*value = static_cast<std::uint8_t>(high << 4 | low);
+		l->pos += 2;
+		return ListingRead::VALUE;
+	}
+	return read_token(l, value);
+}
+
+bool take_values(Listing *l, const char *text, std::size_t len, std::uint64_t *line)
+{
+	if (!to_token(l) || at_hand(l, len) < len || std::memcmp(l->data + l->pos, text, len) != 0)
+		return false;
+	l->pos += len;
+	l->line_start = false;
+	*line = l->line;
+	return true;
+}
+
+void write_token(const Listing *l, std::FILE *out)
+{
+	const unsigned char *t = l->token;
+	std::size_t kept = l->token_len < sizeof l->token ? l->token_len : sizeof l->token, cut = 0;
+
+	for (std::size_t width; cut < kept; cut += width) {
+		width = std::max<std::size_t>(char_width(t + cut, kept - cut), 1);
+		if (cut + width > TOKEN_SHOWN)
+			break;
+	}
+	char shown[4 * TOKEN_SHOWN + 4], *to = shown;
+	for (std::size_t i = 0, width; i < cut; i += width) {
+		width = char_width(t + i, cut - i);
+		// C0 and C1 controls, DEL, and bytes of no character.
+		bool escape = width == 0 || t[i] < 0x20 || t[i] == 0x7F || (t[i] == 0xC2 && t[i + 1] < 0xA0);
+		width = std::max<std::size_t>(width, 1);
+		for (std::size_t k = i; k < i + width; k++) {
+			if (escape) {
+				*to++ = '\\';
+				*to++ = 'x';
+				*to++ = "0123456789ABCDEF"[t[k] >> 4];
+				*to++ = "0123456789ABCDEF"[t[k] & 0xF];
+			} else {
+				*to++ = static_cast<char>(t[k]);
+			}
+		}
+	}
+	if (cut < l->token_len)
+		to = std::copy_n("...", 3, to);
+	std::fwrite(shown, 1, static_cast<std::size_t>(to - shown), out);
+}
