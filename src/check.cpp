@@ -142,6 +142,36 @@ const char *plural(std::uint64_t n)
 	return n == 1 ? "" : "s";
 }
 
+// Writes `value` in upper-case hexadecimal, in at least `width` digits.
+char *put_hex(char *to, std::uint64_t value, int width)
+{
+	int digits = 1;
+	while (digits < 16 && value >> 4 * digits != 0)
+		digits++;
+	digits = std::max(digits, width);
+	for (int k = digits - 1; k >= 0; k--)
+		*to++ = "0123456789ABCDEF"[value >> 4 * k & 0xF];
+	return to;
+}
+
+char *put_decimal(char *to, std::uint64_t value)
+{
+	char digits[20], *d = digits;
+	do
+		*d++ = static_cast<char>('0' + value % 10);
+	while ((value /= 10) != 0);
+	while (d != digits)
+		*to++ = *--d;
+	return to;
+}
+
+char *put_text(char *to, const char *text)
+{
+	std::size_t len = std::strlen(text);
+	std::memcpy(to, text, len);
+	return to + len;
+}
+
 // Ends a report with the lines of the values it names.
 void put_lines(const Check *c, std::uint64_t first_line, std::uint64_t last_line)
 {
@@ -159,13 +189,16 @@ void step(Check *c)
 	std::uint64_t rows = rows_ahead(c, AHEAD), values = values_ahead(c, AHEAD);
 	std::uint64_t a = 1, b = 1;
 
+	// Every step past (1, 1) needs R[i + a] == V[j + b] first: a cheap
+	// test that spares fits() for unrelated values.
+	std::uint8_t row_value = row(c, c->i).value, listed = value(c, c->j).value;
 	if (!fits(c, 1, 1, rows, values)) {
 		for (std::uint64_t d = 1; d <= MOST_ADRIFT; d++) {
-			if (fits(c, d, 0, rows, values)) {
+			if (d < rows && row(c, c->i + d).value == listed && fits(c, d, 0, rows, values)) {
 				a = d, b = 0;
 				break;
 			}
-			if (fits(c, 0, d, rows, values)) {
+			if (d < values && value(c, c->j + d).value == row_value && fits(c, 0, d, rows, values)) {
 				a = 0, b = d;
 				break;
 			}
@@ -174,12 +207,24 @@ void step(Check *c)
 	const Row &r = row(c, c->i);
 	const Value &v = value(c, c->j);
 	if (a == 1 && b == 1) {
-		const unsigned char *x = r.bytes;
-		std::fprintf(c->out, "%08X: listing %02X (line %llu), image %02X, offset %llX, bytes "
-		             "%02X %02X %02X %02X %02X %02X %02X %02X\n", static_cast<unsigned>(r.address),
-		             v.value, static_cast<unsigned long long>(v.line), r.value,
-		             static_cast<unsigned long long>(r.offset),
-		             x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7]);
+		// Unrelated values make one of these a row: no printf for them.
+		char line[128], *to = line;
+		to = put_hex(to, r.address, 8);
+		to = put_text(to, ": listing ");
+		to = put_hex(to, v.value, 2);
+		to = put_text(to, " (line ");
+		to = put_decimal(to, v.line);
+		to = put_text(to, "), image ");
+		to = put_hex(to, r.value, 2);
+		to = put_text(to, ", offset ");
+		to = put_hex(to, r.offset, 1);
+		to = put_text(to, ", bytes");
+		for (unsigned char byte : r.bytes) {
+			*to++ = ' ';
+			to = put_hex(to, byte, 2);
+		}
+		*to++ = '\n';
+		std::fwrite(line, 1, static_cast<std::size_t>(to - line), c->out);
 	} else if (b == 0) {
 		std::fprintf(c->out, "%08X: listing has no value for %llu row%s", static_cast<unsigned>(r.address),
 		             static_cast<unsigned long long>(a), plural(a));
@@ -202,20 +247,22 @@ void align(Check *c)
 {
 	for (;;) {
 		// The usual case: nothing held, and the listing's next values
-		// written as rowtally prints the next block's, taken whole.
+		// those of the next block, taken as a whole as far as they match.
 		if (c->i == c->rows_read && c->j == c->values_read && !c->listing_ended) {
 			if (!read_block(c))
 				return;
 			const Scan &s = c->scan;
 			char line[3 * ROWS_PER_BLOCK + 1];
-			std::uint64_t at;
 			format_values(s.values, line);
-			if (take_values(&c->listing, line + 3 * s.first, 3 * s.count, &at)) {
-				c->i = c->rows_read += s.count;
-				c->j = c->values_read += s.count;
+			std::size_t taken = take_values(&c->listing, line + 3 * s.first, s.count);
+			if (taken == s.count) {
+				c->i = c->rows_read += taken;
+				c->j = c->values_read += taken;
 				continue;
 			}
 			hold_rows(c);
+			c->i += taken;
+			c->j = c->values_read += taken;
 		}
 		if (rows_ahead(c, 1) == 0 || values_ahead(c, 1) == 0 || c->failed)
 			return;

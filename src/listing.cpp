@@ -105,6 +105,8 @@ enum Kind : unsigned char { TOKEN, BLANK, LF, CR, HIGH };
 struct Tables {
 	Kind kind[256];
 	signed char hex[256];	// a digit's value, or -1
+	unsigned char upper[256];	// a to f as A to F, the rest as they are
+	bool ends_token[256];	// an ASCII blank or line end
 };
 
 constexpr Tables make_tables()
@@ -113,7 +115,10 @@ constexpr Tables make_tables()
 	for (int c = 0; c < 256; c++) {
 		t.kind[c] = c >= 0x80 ? HIGH : TOKEN;
 		t.hex[c] = -1;
+		t.upper[c] = static_cast<unsigned char>(c >= 'a' && c <= 'f' ? c - 'a' + 'A' : c);
 	}
+	for (int c : {' ', '\t', '\v', '\f', '\n', '\r'})
+		t.ends_token[c] = true;
 	for (int c : {' ', '\t', '\v', '\f'})
 		t.kind[c] = BLANK;
 	t.kind['\n'] = LF;
@@ -312,7 +317,7 @@ ListingRead next_value(Listing *l, std::uint8_t *value, std::uint64_t *line)
 	const unsigned char *p = l->data + l->pos;
 	std::size_t n = l->len - l->pos;
 	int high = tables.hex[p[0]], low = n >= 2 ? tables.hex[p[1]] : -1;
-	if (low >= 0 && high >= 0 && (n == 2 || (tables.kind[p[2]] != TOKEN && tables.kind[p[2]] != HIGH))) {
+	if (low >= 0 && high >= 0 && (n == 2 || tables.ends_token[p[2]])) {
 		*value = static_cast<std::uint8_t>(high << 4 | low);
 		l->pos += 2;
 		return ListingRead::VALUE;
@@ -320,14 +325,64 @@ ListingRead next_value(Listing *l, std::uint8_t *value, std::uint64_t *line)
 	return read_token(l, value);
 }
 
-bool take_values(Listing *l, const char *text, std::size_t len, std::uint64_t *line)
+std::size_t take_values(Listing *l, const char *text, std::size_t count)
 {
-	if (!to_token(l) || at_hand(l, len) < len || std::memcmp(l->data + l->pos, text, len) != 0)
-		return false;
-	l->pos += len;
-	l->line_start = false;
-	*line = l->line;
-	return true;
+	// Most often the listing is what rowtally printed: a line end, then
+	// the very text. Its first token, two digits and a blank, is no label.
+	std::size_t len = 3 * count, n = l->len - l->pos;
+	if (n < len + 2)
+		n = at_hand(l, len + 2);
+	const unsigned char *p = l->data + l->pos;
+	std::size_t end = n > 0 && p[0] == '\n' ? 1 : n > 1 && p[0] == '\r' && p[1] == '\n' ? 2 : 0;
+	if (end > 0 && n >= end + len && std::memcmp(p + end, text, len) == 0) {
+		l->pos += end + len;
+		l->line++;
+		l->line_start = false;
+		return count;
+	}
+
+	// Else value by value, with ASCII blanks and line ends between them;
+	// anything else is left to next_value. Four bytes at hand see a value
+	// and what ends it, or a CR LF.
+	std::size_t taken = 0;
+	std::uint64_t line = l->line;
+	bool line_start = l->line_start;
+	p = l->data + l->pos;
+	const unsigned char *last = l->data + l->len - 4;
+	while (taken < count) {
+		if (p > last) {
+			l->pos = static_cast<std::size_t>(p - l->data);
+			if (at_hand(l, 4) < 4)	// the listing's last bytes: the slow way
+				break;
+			p = l->data + l->pos;
+			last = l->data + l->len - 4;
+		}
+		const char *digits = text + 3 * taken;
+		if ((std::memcmp(p, digits, 2) == 0 ||
+		     (tables.upper[p[0]] == static_cast<unsigned char>(digits[0]) &&
+		      tables.upper[p[1]] == static_cast<unsigned char>(digits[1]))) &&
+		    tables.ends_token[p[2]]) {
+			// A blank after it goes too, so that a line end comes next.
+			p += p[2] == ' ' ? 3 : 2;
+			taken++;
+			line_start = false;
+			continue;
+		}
+		Kind kind = tables.kind[p[0]];
+		if (kind == BLANK) {
+			p++;
+		} else if (kind == LF || kind == CR) {
+			p += kind == CR && p[1] == '\n' ? 2 : 1;
+			line++;
+			line_start = true;
+		} else {
+			break;
+		}
+	}
+	l->pos = static_cast<std::size_t>(p - l->data);
+	l->line = line;
+	l->line_start = line_start;
+	return taken;
 }
 
 void write_token(const Listing *l, std::FILE *out)

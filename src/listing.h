@@ -43,11 +43,11 @@ void open_listing(Listing *listing, std::FILE *in);
 // that is no value, *line being its line: nothing after it is read.
 ListingRead next_value(Listing *listing, std::uint8_t *value, std::uint64_t *line);
 
-// True, having read them, if the listing's next values are written exactly
-// as `text`, "XX " each, as rowtally prints them: the usual case, taken in
-// one comparison. They all stand on line *line. False otherwise, having
-// passed only what stands before the next token.
-bool take_values(Listing *listing, const char *text, std::size_t len, std::uint64_t *line);
+// Of the `count` values in `text`, "XX " each as rowtally prints them, how
+// many the listing has next, in either case, with ASCII blanks and line ends
+// between them; having read those. Nothing else is read: the first value
+// that differs, or anything else, is left to next_value.
+std::size_t take_values(Listing *listing, const char *text, std::size_t count);
 
 // Writes the bad token that next_value found as a message shows it: at most
 // TOKEN_SHOWN bytes of it, cut between characters and followed by "..." if
