@@ -11,6 +11,7 @@ every newline as CR LF, as a Windows build writes them in text mode;
 --no-large the one that reads a 2 GiB image, which proves nothing under qemu.
 """
 import argparse
+import hashlib
 import os
 import subprocess
 import sys
@@ -29,11 +30,16 @@ ZEROS_LINE = "00 F8 F0 E8 E0 D8 D0 C8 C0 B8 B0 A8 A0 98 90 88 \n"
 ZERO_TO_F = bytes(range(16))
 # The sample with byte C8 + 3 gone wrong, and its one report.
 COPY = SAMPLE[:203] + b"\x5a" + SAMPLE[204:]
-WRONG_BYTE = "000040C8: listing D5, image 8C, offset C8, bytes E2 6D F8 5A 91 29 7E 93\n"
+WRONG_BYTE = "000040C8: listing D5 (line 2), image 8C, offset C8, bytes E2 6D F8 5A 91 29 7E 93\n"
 SAMPLE_LINES = SAMPLE_OUT.splitlines(keepends=True)
 TYPED = SAMPLE_OUT.replace(" \n", "\n").replace(" ", " \t  ").lower()  # as people type it
 ALL_MATCH = "all 37 rows match\n"
 PATTERN = bytes(i % 251 for i in range(1 << 20))  # no row like the one 128 KiB on
+# A 4 KiB image at 4000 and its listing, 32 lines of 16 values, to make slips in.
+IMAGE = b"".join(hashlib.sha256(bytes([i])).digest() for i in range(128))
+VALUES = ["%02X" % (-(a // 256 % 256 + a % 256 + sum(IMAGE[a - 0x4000:a - 0x3FF8])) % 256)
+          for a in range(0x4000, 0x5000, 8)]
+LINES = [" ".join(VALUES[k:k + 16]) + " \n" for k in range(0, 512, 16)]
 
 
 class Prefix(NamedTuple):
@@ -90,6 +96,19 @@ def check(name, listing, out, status=1, image=SAMPLE, start="4000", args=None,
                 listing_name=listing_name, **more)
 
 
+def slip(name, listing, out, status=1):
+    """--check of the 4 KiB image against its listing made over, 512 rows."""
+    if isinstance(listing, list):
+        listing = " ".join(listing) + "\n"
+    tail = "all 512 rows match\n" if status == 0 else ""
+    return check(name, listing, out + tail, status, image=IMAGE)
+
+
+def edited(k, *values):
+    """The listing's values with value k replaced by `values`."""
+    return VALUES[:k] + list(values) + VALUES[k + 1:]
+
+
 def named(name):
     return Case(f"image named {name}", ["0", name], ZERO_TO_F, "E4 9C \n", image_name=name)
 
@@ -128,12 +147,12 @@ CASES = [
          "unknown option --80\n" + USAGE, 2),
     Case("--check without a listing", ["--check"], out="option --check needs a listing\n"
          + USAGE, status=2),
-    Case("--version", ["--version", "0"], out="rowtally 1.1.0\n"),
+    Case("--version", ["--version", "0"], out="rowtally 1.2.0\n"),
     Case("--help", ["--help"], out=None),
     check("match", SAMPLE_OUT, ALL_MATCH, 0),
     check("--check=", SAMPLE_OUT, ALL_MATCH, 0, args=["--check=listing.txt", "4000", "image.bin"]),
     check("a wrong byte of the image", SAMPLE_OUT, WRONG_BYTE + "1 of 37 rows differ\n", image=COPY),
-    check("a wrong value", SAMPLE_OUT.replace("42", "24", 1), "00004000: listing 24, image 42, "
+    check("a wrong value", SAMPLE_OUT.replace("42", "24", 1), "00004000: listing 24 (line 1), image 42, "
           "offset 0, bytes 72 6F 77 74 61 6C 6C 79\n1 of 37 rows differ\n"),
     check("case and blanks", TYPED, WRONG_BYTE + "1 of 37 rows differ\n", image=COPY),
     check("CR LF", TYPED.replace("\n", "\r\n"), ALL_MATCH, 0),
@@ -144,37 +163,81 @@ CASES = [
     check("blank lines", "\n \t\n" + SAMPLE_LINES[0] + "\n\r\n" + "".join(SAMPLE_LINES[1:]) + "\n ",
           ALL_MATCH, 0),
     check("a skipped value", "".join(SAMPLE_LINES[:2]) + "47 F8 4A D3\n",
-          "00004108: listing F8, image 58, offset 108, bytes 9A 0B 9D BE 97 63 D3 92\n"
-          "00004110: listing 4A, image F8, offset 110, bytes FC AF DF A2 8C 97 23 45\n"
-          "00004118: listing D3, image 4A, offset 118, bytes 62 EB DD 07 65 70 FF 58\n"
-          "00004120: listing has no value, image D3\n4 of 37 rows differ\n"),
+          "00004108: listing has no value for 1 row (line 3)\n1 of 37 rows differ\n"),
     check("a doubled value, the image going on", SAMPLE_OUT.replace("8D ", "8D 8D", 1),
-          "00004080: listing has 1 more value on line 1\n0 of 37 rows differ\n"),
+          "00004080: listing has 1 extra value (line 1)\n"
+          "0 of 37 rows differ, listing has 1 extra value\n"),
     check("a doubled value at the end", SAMPLE_OUT.replace("58 F8", "58 58 F8"),
-          "00004110: listing 58, image F8, offset 110, bytes FC AF DF A2 8C 97 23 45\n"
-          "00004118: listing F8, image 4A, offset 118, bytes 62 EB DD 07 65 70 FF 58\n"
-          "00004120: listing 4A, image D3, offset 120, bytes 89 6A CF F7 CA EE 3F 1C\n"
-          "00004128: image ends, listing has 1 more value\n3 of 37 rows differ\n"),
+          "00004110: listing has 1 extra value (line 3)\n"
+          "0 of 37 rows differ, listing has 1 extra value\n"),
     check("listing short", "".join(SAMPLE_LINES[:2]), WRONG_BYTE +
           "00004100: listing ends, image has 5 more rows\n6 of 37 rows differ\n", image=COPY),
     check("listing long", SAMPLE_OUT + "\n00 11\n",
-          "00004128: image ends, listing has 2 more values\n0 of 37 rows differ\n"),
-    check("image cut short", SAMPLE_OUT, "00004100: image ends, listing has 5 more values\n"
-          "0 of 32 rows differ\n", image=SAMPLE[:256]),
-    check("image cut mid-row", SAMPLE_OUT, "00004060: image ends, listing has 25 more values\n"
-          "0 of 12 rows differ\n", image=SAMPLE[:100]),
+          "00004128: image ends, listing has 2 more values (line 5)\n"
+          "0 of 37 rows differ, listing has 2 extra values\n"),
+    check("image cut short", SAMPLE_OUT, "00004100: image ends, listing has 5 more values (line 3)\n"
+          "0 of 32 rows differ, listing has 5 extra values\n", image=SAMPLE[:256]),
+    check("image cut mid-row", SAMPLE_OUT, "00004060: image ends, listing has 25 more values (lines 1-3)\n"
+          "0 of 12 rows differ, listing has 25 extra values\n", image=SAMPLE[:100]),
     check("a bad value after a report", SAMPLE_OUT.replace("4A", "4G"),
           WRONG_BYTE + "listing.txt:3: bad value 4G\n", 2, image=COPY),
     check("a bad value past the image", SAMPLE_OUT + "00 0x11\n",
           "listing.txt:4: bad value 0x11\n", 2),
     check("empty image and listing", "", "all 0 rows match\n", 0, image=b""),
-    check("empty image", SAMPLE_OUT, "00004000: image ends, listing has 37 more values\n"
-          "0 of 0 rows differ\n", image=b""),
+    check("empty image", SAMPLE_OUT, "00004000: image ends, listing has 37 more values (lines 1-3)\n"
+          "0 of 0 rows differ, listing has 37 extra values\n", image=b""),
     check("empty listing", "", "00004000: listing ends, image has 37 more rows\n"
           "37 of 37 rows differ\n"),
     check("wrapping at 2^32", "81 79 71 69 61 59 51 49 41 39 31 29 21 19 11 09\n01\n",
-          "00000000: listing 01, image 00, offset 80, bytes 00 00 00 00 00 00 00 00\n"
+          "00000000: listing 01 (line 2), image 00, offset 80, bytes 00 00 00 00 00 00 00 00\n"
           "1 of 17 rows differ\n", image=bytes(136), start="-80"),
+    slip("a mistyped value", edited(100, "00"), "00004320: listing 00 (line 1), image 04, "
+         "offset 320, bytes 68 AA 2E 2E E5 DF F9 6E\n1 of 512 rows differ\n"),
+    slip("a value skipped", edited(100), "00004320: listing has no value for 1 row (line 1)\n"
+         "1 of 512 rows differ\n"),
+    slip("a value typed twice", edited(100, "04", "04"), "00004328: listing has 1 extra value "
+         "(line 1)\n0 of 512 rows differ, listing has 1 extra value\n"),
+    slip("values typed twice over two lines", "\n".join(" ".join(values[k:k + 16]) for values in
+         [VALUES[:120] + VALUES[100:]] for k in range(0, 532, 16)),
+         "000043C0: listing has 20 extra values (lines 8-9)\n"
+         "0 of 512 rows differ, listing has 20 extra values\n"),
+    slip("a line skipped", "".join(LINES[:10] + LINES[11:]), "00004500: listing has no value "
+         "for 16 rows (line 11)\n16 of 512 rows differ\n"),
+    slip("a line typed twice", "".join(LINES[:11] + LINES[10:]), "00004580: listing has 16 extra "
+         "values (line 12)\n0 of 512 rows differ, listing has 16 extra values\n"),
+    slip("two lines swapped", "".join(LINES[:10] + [LINES[11], LINES[10]] + LINES[12:]),
+         "00004500: listing has no value for 16 rows (line 11)\n"
+         "00004600: listing has 16 extra values (line 12)\n"
+         "16 of 512 rows differ, listing has 16 extra values\n"),
+    slip("the last value wrong and the listing ending", edited(511, "00") + ["11"],
+         "00004FF8: listing 00 (line 1), image 4C, offset FF8, bytes 53 96 6D A1 02 8C B7 31\n"
+         "00005000: image ends, listing has 1 more value (line 1)\n"
+         "1 of 512 rows differ, listing has 1 extra value\n"),
+    slip("eight values a line", "\n".join(" ".join(VALUES[k:k + 8]) for k in range(0, 512, 8)),
+         "", 0),
+    slip("one value a line", "\n".join(VALUES), "", 0),
+    slip("no-break spaces, from a web page", "".join(LINES).replace(" ", "\u00a0"), "", 0),
+    slip("Unicode blanks and a byte order mark within", "".join(LINES).replace(
+        " ", "\u2009").replace("\n", "\u3000\n\ufeff"), "", 0),
+    slip("no-break spaces, saved as Windows-1252", "".join(LINES).replace(" ", "\u00a0").encode(
+        "cp1252"), "", 0),
+    slip("lines ending in CR alone, from a classic Mac", "".join(LINES).replace("\n", "\r"), "", 0),
+    slip("address labels", "".join(f"{0x4000 + 128 * k:X}: {line}" for k, line in
+                                   enumerate(LINES)).lower(), "", 0),
+    slip("a form feed between pages", "".join(LINES[:16]) + "\f" + "".join(LINES[16:]), "", 0),
+    slip("a line's label and values typed twice", "".join(f"{0x4000 + 128 * k:08X}: {line}" for
+         k, line in enumerate(LINES[:4] + LINES[3:])), "00004200: listing has 16 extra values "
+         "(line 5)\n0 of 512 rows differ, listing has 16 extra values\n"),
+    slip("control bytes in a bad value", "".join(LINES[:2]) + VALUES[32] + " \x1b]0;title\x07 7F\n",
+         "listing.txt:3: bad value \\x1B]0;title\\x07\n", 2),
+    slip("C1 controls, DEL and no character in a bad value", f"{VALUES[0]} a\u0085\x7fb\n".encode()
+         + b"\xff\xe2\x80", "listing.txt:1: bad value a\\xC2\\x85\\x7Fb\n", 2),
+    slip("a bad value of no character", b"\xff\xe2\x80z",
+         "listing.txt:1: bad value \\xFF\\xE2\\x80z\n", 2),
+    slip("a long bad value cut before a character", "x" * 63 + "\u00e9yz",
+         "listing.txt:1: bad value " + "x" * 63 + "...\n", 2),
+    slip("a bad value ending the listing early", VALUES[:10] + ["zz"],
+         "listing.txt:1: bad value zz\n", 2),
     check("listing named in Cyrillic", SAMPLE_OUT, ALL_MATCH, 0, listing_name="список.txt"),
     check("missing listing", None, "cannot open listing.txt\n", 2),
     check("missing image", SAMPLE_OUT, "cannot open image.bin\n", 2, image=None),
