@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "address.h"
-#include "check.h"
+#include "listing.h"
 #include "scan.h"
 
 namespace {
@@ -170,43 +170,44 @@ TEST(ScanImage, EveryValueIsItsRowsChecksum)
 	}
 }
 
-// A listing's lines as read_values gives them: "LINE:COUNT:VALUES|" each,
-// and "bad LINE TOKEN" at a bad value; after `taken`, lines that take_line
-// took, each as "+".
+// A listing's values as next_value gives them, "LINE:VALUE " each, and
+// "bad LINE TOKEN" at a bad value, TOKEN as write_token shows it. Where
+// `taken` is given, it is first offered to take_values until the listing
+// has fewer of its values next, each time as "+COUNT", then "|".
 std::string read_listing(const std::string &bytes, const char *taken = nullptr)
 {
 	static Listing listing;	// too large for some stacks
 	std::FILE *f = stream_of(bytes);
-	if (f == nullptr)
+	std::FILE *out = std::tmpfile();
+	if (f == nullptr || out == nullptr)
 		return "";
 	open_listing(&listing, f);
 	std::string text;
-	while (taken != nullptr && take_line(&listing, taken, std::strlen(taken)))
-		text += "+";
-	std::uint8_t values[ROWS_PER_BLOCK];
-	std::uint64_t count;
-	char value[4];
-	for (LineRead read; (read = read_values(&listing, values, &count)) != LineRead::END;) {
-		// Appended piece by piece: g++ 12 takes "text" + string for an
-		// overlapping copy.
-		text += read == LineRead::BAD ? "bad " : "";
-		text += std::to_string(listing.line);
-		if (read == LineRead::BAD) {
+	for (std::size_t count = taken ? std::strlen(taken) / 3 : 0, got = count; got == count && count > 0;) {
+		got = take_values(&listing, taken, count);
+		text += '+';	// piece by piece: g++ 12 takes "text" + string for an overlapping copy
+		text += std::to_string(got);
+	}
+	text += taken ? "|" : "";
+	std::uint8_t value;
+	std::uint64_t line;
+	char shown[8];
+	for (ListingRead read; (read = next_value(&listing, &value, &line)) != ListingRead::END;) {
+		if (read == ListingRead::BAD) {
+			text += "bad ";
+			text += std::to_string(line);
 			text += ' ';
-			text.append(listing.token, listing.token_len);
-			text += listing.token_cut ? "..." : "";
+			write_token(&listing, out);
+			std::rewind(out);
+			for (int c; (c = std::fgetc(out)) != EOF;)
+				text += static_cast<char>(c);
 			break;
 		}
-		text += ':';
-		text += std::to_string(count);
-		text += ':';
-		for (std::uint64_t i = 0; i < count && i < ROWS_PER_BLOCK; i++) {
-			std::snprintf(value, sizeof value, "%02X ", values[i]);
-			text += value;
-		}
-		text += "|";
+		std::snprintf(shown, sizeof shown, ":%02X ", value);
+		text += std::to_string(line) + shown;
 	}
 	std::fclose(f);
+	std::fclose(out);
 	return text;
 }
 
@@ -218,46 +219,60 @@ std::string utf16le(const std::string &ascii)
 	return text;
 }
 
+std::string repeat(const std::string &text, int n)
+{
+	std::string all;
+	while (n-- > 0)
+		all += text;
+	return all;
+}
+
 TEST(Listing, ReadsWhatPeopleWrite)
 {
-	std::string wide_line;	// longer than what the reader holds at once
-	for (int i = 0; i < 30000; i++)
-		wide_line += "0a ";
+	std::string wide_line = repeat("0a ", 30000);	// longer than what the reader holds at once
 	std::string x64(64, 'x');
-	auto accents = [](std::string text, int n) {
-		while (n-- > 0)
-			text += "\xC3\xA9";	// é
-		return text;
-	};
 	struct Case {
 		std::string listing, expected;
-		const char *taken = nullptr;	// what take_line is offered first
+		const char *taken = nullptr;
 	} cases[] = {
 		{"", ""},
-		{"9b 47 \n", "1:2:9B 47 |"},
-		{"9B\t \t47", "1:2:9B 47 |"},
-		{"\xEF\xBB\xBF\n \t\r\n9b\r\n\n47\n\n", "3:1:9B |5:1:47 |"},
-		{"00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11\n",
-		 "1:18:00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F |"},
-		{wide_line + "\n01\n", "1:30000:0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A |2:1:01 |"},
-		{utf16le("9b 47\r\n\r\n" + wide_line), "1:2:9B 47 |3:30000:0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A |"},
-		{std::string("\xFE\xFF\0" "9\0B", 6), "1:1:9B |"},
-		{"9b 47\n00 9\n", "1:2:9B 47 |bad 2 9"},
+		{"9b 47 \n", "1:9B 1:47 "},
+		{"9B\t \t47\v00\f01", "1:9B 1:47 1:00 1:01 "},
+		{"\xEF\xBB\xBF\n \t\r\n9b\r\n\n47\n\n", "3:9B 5:47 "},
+		{"\r\r\n\n\r9b\r47 \r", "5:9B 6:47 "},	// CR alone, as old Macs end lines
+		{wide_line + "\n01\n", repeat("1:0A ", 30000) + "2:01 "},
+		{utf16le(std::string("9b 47\r\n\r\n") + wide_line), std::string("1:9B 1:47 ") + repeat("3:0A ", 30000)},
+		{std::string("\xFE\xFF\0" "9\0B", 6), "1:9B "},
+		// Blanks of Unicode, a byte order mark within, and A0 on its own.
+		{"9b\xC2\xA0" "47\xE1\x9A\x80" "00\xE2\x80\x8B" "01\xE2\x80\xAF" "02\xE2\x81\x9F" "03"
+		 "\xE3\x80\x80" "04\xEF\xBB\xBF" "05\xE2\x80\x80" "06\xA0" "07",
+		 "1:9B 1:47 1:00 1:01 1:02 1:03 1:04 1:05 1:06 1:07 "},
+		{std::string("\xFF\xFE" "9\0b\0\xA0\0" "4\0" "7\0", 12), "1:9B 1:47 "},
+		{"\xEF\xBB\xBF\xEF\xBB\xBF" "9b", "1:9B "},
+		{"9b\xE2\x80\x8C", "bad 1 9b\xE2\x80\x8C"},	// U+200C is no blank
+		{"\xE2\xA0" "47", "bad 1 \\xE2"},		// A0 within no character
+		// Address labels: the first token of a line only.
+		{"4000: 9b 47\n00004080:\t00\n1:01\rabcdef: 02", "1:9B 1:47 2:00 bad 3 1:01"},
+		{"4000:\xC2\xA0" "9b\n9b 4000: 47", "1:9B 2:9B bad 2 4000:"},
+		{"123456789: 9b", "bad 1 123456789:"}, {": 9b", "bad 1 :"},
+		{"9b 47\n00 9\n", "1:9B 1:47 2:00 bad 2 9"},
 		{"9b7", "bad 1 9b7"}, {"0x9b", "bad 1 0x9b"}, {"g0", "bad 1 g0"},
-		{"9b\r47\n", "bad 1 9b\r47"}, {"9b\v", "bad 1 9b\v"}, {"9b 47 \r", "bad 1 \r"},
-		{"\xEF\xBB" "9b", "bad 1 \xEF\xBB" "9b"},
-		{x64 + "yz", "bad 1 " + x64 + "..."},
-		{accents("x", 40), accents("bad 1 x", 31) + "..."},	// not cut within a character
-		{utf16le("9b ") + "\xE9", "bad 1 \xEF\xBF\xBD"},			// half a unit
-		{utf16le("9b ") + std::string("\xE9\0", 2), "bad 1 \xC3\xA9"},	// é
+		{"\xEF\xBB" "9b", "bad 1 \\xEF\\xBB9b"},
+		{"a\x1B]0;x\x07\x7F\xC2\x85\xC2\xA1\xFF", "bad 1 a\\x1B]0;x\\x07\\x7F\\xC2\\x85\xC2\xA1\\xFF"},
+		{x64 + "yz", std::string("bad 1 ") + x64 + "..."},
+		{std::string("x") + repeat("\xC3\xA9", 40), std::string("bad 1 x") + repeat("\xC3\xA9", 31) + "..."},	// not cut within a character
+		{utf16le("9b ") + "\xE9", "1:9B bad 1 \xEF\xBF\xBD"},			// half a unit
+		{utf16le("9b ") + std::string("\xE9\0", 2), "1:9B bad 1 \xC3\xA9"},	// é
 		{utf16le("") + "\x3D\xD8\xDF\xDC", "bad 1 \xF0\x9F\x93\x9F"},	// a surrogate pair
 		{utf16le("") + std::string("\x3D\xD8" "0", 4), "bad 1 \xEF\xBF\xBD" "0"},	// a lone leading surrogate
 		{utf16le("") + "\xDF\xDC", "bad 1 \xEF\xBF\xBD"},		// a lone trailing one
-		// What rowtally prints is taken whole, "+" each; the rest is read.
-		{"9B 47 \n9B 47 \r\n\xEF\xBB\xBF" "9B 47 ", "++bad 3 \xEF\xBB\xBF" "9B", "9B 47 "},
-		{"\xEF\xBB\xBF" "9B 47 \n\n9B 47 \n9B 47", "+3:2:9B 47 |4:2:9B 47 |", "9B 47 "},
-		{"9B 47 \r9B 47 \n", "bad 1 \r9B", "9B 47 "},
-		{"9B 47 00 \n", "1:3:9B 47 00 |", "9B 47 "},
+		// Values taken as far as they match, whatever the case and blanks.
+		{"9B 47 \n9B 47 \r\n9b\t47\n9B 48", "+2+2+2+1|4:48 ", "9B 47 "},
+		{"\n\n9B\n47\n00", "+2+0|5:00 ", "9B 47 "},
+		{"4000: 9B 47", "+0|1:9B 1:47 ", "9B 47 "},
+		{"9B\xC2\xA0" "47 ", "+0|1:9B 1:47 ", "9B 47 "},
+		{"9B\n47: 00", "+1|2:00 ", "9B 47 "},
+		{"9B\x10" "7 ", "+0|bad 1 9B\\x107", "9B 07 "},
 	};
 	for (const Case &c : cases)
 		EXPECT_EQ(read_listing(c.listing, c.taken), c.expected) << '"' << c.listing.substr(0, 80) << '"';
