@@ -121,8 +121,8 @@ constexpr Tables make_tables()
 		t.ends_token[c] = true;
 	for (int c : {' ', '\t', '\v', '\f'})
 		t.kind[c] = BLANK;
-	t.kind['\n'] = LF;
-	t.kind['\r'] = CR;
+	t.kind[int{'\n'}] = LF;
+	t.kind[int{'\r'}] = CR;
 	for (int d = 0; d < 16; d++) {
 		t.hex[static_cast<unsigned char>("0123456789ABCDEF"[d])] = static_cast<signed char>(d);
 		t.hex[static_cast<unsigned char>("0123456789abcdef"[d])] = static_cast<signed char>(d);

@@ -3,7 +3,7 @@
 // each value making its row and address bytes add up to 0 modulo 256. Then
 // the check of that image against its own output with an edit made to it,
 // against the comparison done plainly with everything in hand.
-#include <cctype>
+#include <algorithm>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "check.h"
-
+#include "listing.h"
 #include "scan.h"
 
 // The block loop at its plainest: one row_checksum and one printf per row.
@@ -57,122 +57,226 @@ struct Row {
 	unsigned value;
 };
 
-struct Listed {
-	std::vector<unsigned> values;
+struct Value {
+	unsigned value;
 	std::size_t line;
-	std::string bad;	// the token shown, if the line has a bad one
 };
 
-// The listing's lines that hold values, up to and with the first bad one.
-static std::vector<Listed> plain_listing(std::string text)
+// The code point of the well-formed UTF-8 character at text[at], and its
+// width; width 0 where none begins.
+static std::uint32_t plain_char(const std::string &text, std::size_t at, std::size_t *width)
 {
-	std::vector<Listed> lines;
-	if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
-		text.erase(0, 3);
-	for (std::size_t at = 0, number = 1; at < text.size(); number++) {
-		std::size_t end = text.find('\n', at);
-		std::string line = text.substr(at, end - at);
-		if (end != std::string::npos && !line.empty() && line.back() == '\r')
-			line.pop_back();
-		at = end == std::string::npos ? text.size() : end + 1;
-		Listed listed{{}, number, ""};
-		for (std::size_t t = 0; t < line.size();) {
-			std::size_t stop = line.find_first_of(" \t", t);
-			std::string token = line.substr(t, stop - t);
-			t = stop == std::string::npos ? line.size() : stop + 1;
-			if (token.empty())
-				continue;
-			if (token.size() == 2 && std::isxdigit(static_cast<unsigned char>(token[0])) &&
-			    std::isxdigit(static_cast<unsigned char>(token[1]))) {
-				listed.values.push_back(static_cast<unsigned>(std::stoul(token, nullptr, 16)));
-				continue;
-			}
-			std::size_t cut = token.size() > TOKEN_SHOWN ? TOKEN_SHOWN : token.size();
-			while (cut < token.size() && cut > 0 && (token[cut] & 0xC0) == 0x80)
-				cut--;
-			listed.bad = token.substr(0, cut) + (cut < token.size() ? "..." : "");
-			lines.push_back(listed);
-			return lines;
-		}
-		if (!listed.values.empty())
-			lines.push_back(listed);
+	unsigned c = static_cast<unsigned char>(text[at]);
+	std::size_t w = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+	std::uint32_t cp = w == 1 ? c : c & (0xFFu >> (w + 1));
+	*width = 0;
+	if (w == 0 || at + w > text.size())
+		return 0;
+	for (std::size_t k = 1; k < w; k++) {
+		unsigned b = static_cast<unsigned char>(text[at + k]);
+		if ((b & 0xC0) != 0x80)
+			return 0;
+		cp = cp << 6 | (b & 0x3F);
 	}
-	return lines;
+	static const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+	if (cp < least[w] || (cp >= 0xD800 && cp < 0xE000) || cp > 0x10FFFF)
+		return 0;
+	*width = w;
+	return cp;
 }
 
-// The check at its plainest: the image's lines and the listing's in hand.
+// The listing's values with their lines, up to its first bad token, which
+// goes to *bad as a message shows it, on line *bad_line.
+static std::vector<Value> plain_values(std::string text, std::string *bad, std::size_t *bad_line)
+{
+	if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+		text.erase(0, 3);
+	std::vector<Value> values;
+	std::string token;
+	std::vector<std::size_t> widths;	// of the token's characters, 0 for a byte of none
+	std::size_t line = 1;
+	bool first = true;
+	for (std::size_t at = 0; at <= text.size();) {
+		std::size_t width = 1;
+		std::uint32_t cp = at < text.size() ? plain_char(text, at, &width) : 0;
+		bool line_end = at < text.size() && (text[at] == '\n' || text[at] == '\r');
+		bool blank = at == text.size() || line_end || (width == 0 && text[at] == '\xA0') ||
+		             (text[at] != '\0' && std::strchr(" \t\v\f", text[at]) != nullptr) || cp == 0xA0 || cp == 0x1680 ||
+		             (cp >= 0x2000 && cp <= 0x200B) || cp == 0x202F || cp == 0x205F ||
+		             cp == 0x3000 || cp == 0xFEFF;
+		if (!blank) {
+			token += text.substr(at, std::max<std::size_t>(width, 1));
+			widths.push_back(width);
+			at += std::max<std::size_t>(width, 1);
+			continue;
+		}
+		if (!token.empty()) {
+			std::size_t digits = token.find_first_not_of("0123456789abcdefABCDEF");
+			bool label = first && digits >= 1 && digits <= 8 && digits + 1 == token.size() &&
+			             token.back() == ':';
+			if (token.size() == 2 && digits == std::string::npos) {
+				values.push_back({static_cast<unsigned>(std::stoul(token, nullptr, 16)), line});
+			} else if (!label) {
+				std::size_t shown = 0, k = 0;
+				for (; k < widths.size() && shown + std::max<std::size_t>(widths[k], 1) <= TOKEN_SHOWN; k++) {
+					std::size_t w = std::max<std::size_t>(widths[k], 1);
+					unsigned c = static_cast<unsigned char>(token[shown]);
+					bool escape = widths[k] == 0 || c < 0x20 || c == 0x7F ||
+					              (w == 2 && plain_char(token, shown, &w) < 0xA0);
+					for (std::size_t b = shown; b < shown + w; b++)
+						*bad += escape ? format("\\x%02X", static_cast<unsigned char>(token[b]))
+						               : token.substr(b, 1);
+					shown += w;
+				}
+				*bad += k < widths.size() ? "..." : "";
+				*bad_line = line;
+				return values;
+			}
+			first = false;
+			token.clear();
+			widths.clear();
+		}
+		if (line_end) {
+			at += text.compare(at, 2, "\r\n") == 0 ? 2 : 1;
+			line++;
+			first = true;
+		} else {
+			at += std::max<std::size_t>(width, 1);
+		}
+	}
+	return values;
+}
+
+static const char *plural(std::size_t n)
+{
+	return n == 1 ? "" : "s";
+}
+
+static std::string lines(std::size_t first, std::size_t last)
+{
+	return first == last ? format(" (line %zu)\n", first) : format(" (lines %zu-%zu)\n", first, last);
+}
+
+// The check at its plainest: the image's rows and the listing's values in
+// hand, walked in step as the rules say.
 static std::string plain_check(const std::uint8_t *image, std::size_t size, std::uint32_t start,
                                const std::string &listing, int *status)
 {
-	std::vector<std::vector<Row>> image_lines;
-	for (std::size_t at = 0; at < size;) {
-		std::size_t want = BLOCK_SIZE - start % BLOCK_SIZE;
-		std::size_t got = size - at < want ? size - at : want;
-		std::vector<Row> rows;
-		for (std::size_t row = 0; row < got / ROW_SIZE; row++, start += ROW_SIZE)
-			rows.push_back({start, at + row * ROW_SIZE,
-			                row_checksum(start, image + at + row * ROW_SIZE)});
-		if (!rows.empty())
-			image_lines.push_back(rows);
-		at += got;
+	std::vector<Row> R;
+	for (std::size_t at = 0; at + ROW_SIZE <= size; at += ROW_SIZE, start += ROW_SIZE)
+		R.push_back({start, at, row_checksum(start, image + at)});
+	std::string bad, out;
+	std::size_t bad_line = 0, M = R.size(), differ = 0, extra = 0, i = 0, j = 0;
+	std::vector<Value> V = plain_values(listing, &bad, &bad_line);
+	std::size_t P = V.size();
+	auto fits = [&](std::size_t a, std::size_t b) {
+		if (i + a > M || j + b > P)
+			return false;
+		std::size_t n = std::min({std::size_t{4}, M - i - a, P - j - b});
+		for (std::size_t t = 0; t < n; t++)
+			if (R[i + a + t].value != V[j + b + t].value)
+				return false;
+		return n > 0 || (i + a == M && j + b == P);
+	};
+	while (i < M && j < P) {
+		if (R[i].value == V[j].value) {
+			i++, j++;
+			continue;
+		}
+		std::size_t a = 1, b = 1;
+		for (std::size_t d = 1; d <= 64 && !fits(1, 1); d++) {
+			if (fits(d, 0)) {
+				a = d, b = 0;
+				break;
+			}
+			if (fits(0, d)) {
+				a = 0, b = d;
+				break;
+			}
+		}
+		const Row &r = R[i];
+		const std::uint8_t *x = image + r.offset;
+		if (a == 1 && b == 1)
+			out += format("%08X: listing %02X (line %zu), image %02X, offset %zX, bytes %02X %02X "
+			              "%02X %02X %02X %02X %02X %02X\n", r.address, V[j].value, V[j].line, r.value,
+			              r.offset, x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7]);
+		else if (b == 0)
+			out += format("%08X: listing has no value for %zu row%s", r.address, a, plural(a)) +
+			       lines(V[j].line, V[j].line);
+		else
+			out += format("%08X: listing has %zu extra value%s", r.address, b, plural(b)) +
+			       lines(V[j].line, V[j + b - 1].line);
+		differ += b == 0 || a == 1 ? a : 0;
+		extra += a == 0 ? b : 0;
+		i += a, j += b;
 	}
-	std::vector<Listed> lines = plain_listing(listing);
-	std::string out;
-	std::size_t next = 0, all = 0, differ = 0, extra = 0;
-	bool more = false;
-	for (std::size_t i = 0; i < image_lines.size(); i++) {
-		const std::vector<Row> &rows = image_lines[i];
-		all += rows.size();
-		if (next == lines.size()) {
-			std::size_t left = 0;
-			for (std::size_t j = i; j < image_lines.size(); j++)
-				left += image_lines[j].size();
-			differ += left;
-			*status = 1;
-			return out + format("%08X: listing ends, image has %zu more row%s\n", rows[0].address,
-			                    left, left == 1 ? "" : "s") +
-			       format("%zu of %zu rows differ\n", differ, all - rows.size() + left);
-		}
-		const Listed &listed = lines[next++];
-		if (!listed.bad.empty()) {
-			*status = 2;
-			return out + format("listing:%zu: bad value ", listed.line) + listed.bad + "\n";
-		}
-		for (std::size_t k = 0; k < rows.size(); k++) {
-			const Row &r = rows[k];
-			const std::uint8_t *b = image + r.offset;
-			if (k >= listed.values.size())
-				out += format("%08X: listing has no value, image %02X\n", r.address, r.value);
-			else if (listed.values[k] != r.value)
-				out += format("%08X: listing %02X, image %02X, offset %zX, bytes %02X %02X %02X "
-				              "%02X %02X %02X %02X %02X\n", r.address, listed.values[k], r.value,
-				              r.offset, b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7]);
-			else
+	if (!bad.empty()) {
+		*status = 2;
+		return out + format("listing:%zu: bad value ", bad_line) + bad + "\n";
+	}
+	if (i < M) {
+		out += format("%08X: listing ends, image has %zu more row%s\n", R[i].address, M - i, plural(M - i));
+		differ += M - i;
+	} else if (j < P) {
+		out += format("%08X: image ends, listing has %zu more value%s", start, P - j, plural(P - j)) +
+		       lines(V[j].line, V.back().line);
+		extra += P - j;
+	}
+	*status = differ > 0 || extra > 0;
+	if (*status == 0)
+		return out + format("all %zu rows match\n", M);
+	return out + format("%zu of %zu rows differ", differ, M) +
+	       (extra > 0 ? format(", listing has %zu extra value%s", extra, plural(extra)) : "") + "\n";
+}
+
+// The image's own output with a slip made in it of the kind `edit` picks,
+// at a place that `pick` picks; bytes of `image` to put in.
+static std::string slip(std::string listing, unsigned edit, unsigned pick, const std::uint8_t *image,
+                        std::size_t size)
+{
+	std::size_t place = pick * listing.size() / 256, value = place / 3 * 3;
+	std::size_t line = listing.rfind('\n', place) == std::string::npos ? 0 : listing.rfind('\n', place) + 1;
+	std::size_t next = listing.find('\n', place) == std::string::npos ? listing.size()
+	                                                                  : listing.find('\n', place) + 1;
+	switch (edit) {
+	case 1:	// bytes put in, of anything
+		return listing.insert(place, reinterpret_cast<const char *>(image), std::min<std::size_t>(size, pick % 8));
+	case 2:	// bytes taken out
+		return listing.erase(place, pick % 8);
+	case 3:	// a line skipped
+		return listing.erase(line, next - line);
+	case 4:	// a line typed twice
+		return listing.insert(next, listing.substr(line, next - line));
+	case 5: {	// a line moved down past the next
+		std::string moved = listing.substr(line, next - line);
+		listing.erase(line, next - line);
+		std::size_t after = listing.find('\n', line);
+		return listing.insert(after == std::string::npos ? listing.size() : after + 1, moved);
+	}
+	case 6:	// a value changed, skipped or typed twice
+		if (value + 3 > listing.size() || listing[value] == '\n')
+			return listing;
+		if (pick % 3 == 0)
+			return listing.replace(value, 2, pick % 2 ? "00" : "FF");
+		return pick % 3 == 1 ? listing.erase(value, 3) : listing.insert(value, listing.substr(value, 3));
+	case 7: {	// laid out anew: a label, so many a line, other blanks and line ends
+		static const char *const blanks[] = {" ", "\t", "\xC2\xA0", "\xA0", "\xE2\x80\x89", " \f", "\xEF\xBB\xBF", "  "};
+		static const char *const ends[] = {"\n", "\r\n", "\r", "\n\n"};
+		std::string laid, label = pick % 5 == 0 ? "4000: " : "";
+		std::size_t per_line = pick % 17 + 1, k = 0;
+		for (std::size_t at = 0; at + 2 < listing.size(); at++) {
+			if (listing[at] == ' ' || listing[at] == '\n')
 				continue;
-			differ++;
+			laid += (k % per_line == 0 ? (k > 0 ? std::string(ends[pick % 4]) : "") + label : blanks[pick / 32]) +
+			        listing.substr(at, 2);
+			k++;
+			at++;
 		}
-		extra = listed.values.size() > rows.size() ? listed.values.size() - rows.size() : 0;
-		if (extra > 0 && i + 1 < image_lines.size()) {
-			out += format("%08X: listing has %zu more value%s on line %zu\n",
-			              rows.back().address + 8, extra, extra == 1 ? "" : "s", listed.line);
-			more = true;
-			extra = 0;
-		}
+		return laid;
 	}
-	for (; next < lines.size(); next++) {
-		if (!lines[next].bad.empty()) {
-			*status = 2;
-			return out + format("listing:%zu: bad value ", lines[next].line) + lines[next].bad +
-			       "\n";
-		}
-		extra += lines[next].values.size();
+	default:
+		return listing;
 	}
-	if (extra > 0)
-		out += format("%08X: image ends, listing has %zu more value%s\n", start, extra,
-		              extra == 1 ? "" : "s");
-	*status = differ > 0 || more || extra > 0;
-	return out + (*status ? format("%zu of %zu rows differ\n", differ, all)
-	                      : format("all %zu rows match\n", all));
 }
 
 static std::string contents(std::FILE *f)
@@ -238,14 +342,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 	if (lines != blocks || at != image_size / ROW_SIZE * ROW_SIZE)
 		std::abort();
 
-	// The image's own output, as it is or with the image's first bytes put
-	// in or some bytes taken out at a place that its next byte picks.
-	std::string listing = text;
-	std::size_t place = image_size > edit ? image[edit] * listing.size() / 256 : 0;
-	if (edit % 2 == 1 && image_size >= edit)
-		listing.insert(place, reinterpret_cast<const char *>(image), edit);
-	else
-		listing.erase(place, edit);
+	// The image's own output, as it is or with a slip made in it, of a kind
+	// that the start address's dropped bits pick.
+	std::string listing = slip(text, edit, image_size > edit ? image[edit] : 0, image, image_size);
 	// UTF-16 is for the unit tests: no byte order mark of it comes first.
 	while (listing.compare(0, 2, "\xFF\xFE") == 0 || listing.compare(0, 2, "\xFE\xFF") == 0)
 		listing.erase(0, 1);
