@@ -2,19 +2,23 @@
 """Benchmarks rowtally against the cost of reading alone (dd) and against
 cksum and md5sum, and checks it against its targets.
 
-usage: bench.py [--count] ROWTALLY [WORK_DIR]
+usage: bench.py [--count] [--baseline OLD_ROWTALLY] ROWTALLY [WORK_DIR]
 
 Makes random images in WORK_DIR (default /tmp/rowtally-bench) once, with their
-listings as rowtally prints them, and then:
+listings as rowtally prints them, the same values eight a line, and listings
+of unrelated values, and then:
 - counts rowtally's instructions per byte of a 16 MiB image under callgrind,
-  start-up included, plain and checked against its listing: repeatable
-  whatever else the machine is doing;
+  start-up included, plain, checked against its listing and against the
+  eight-a-line one: repeatable whatever else the machine is doing;
 - times five runs of each command on a 512 MiB image, alternating, output to
   /dev/null, and prints the medians and rowtally's ratio to each;
 - times rowtally against cksum on a 4 KiB image (start-up cost);
-- times the check of a 128 MiB image against the plain run, likewise;
-- reads rowtally's peak memory on both images, plain and checked
-  (/usr/bin/time, Debian's time).
+- times the check of a 128 MiB image against the plain run, likewise, and
+  against a listing of unrelated values, every row reported, beside
+  OLD_ROWTALLY (an earlier version) where it is given;
+- reads rowtally's peak memory on a 128 MiB and a 4 KiB image, plain,
+  checked, and checked against unrelated values (/usr/bin/time, Debian's
+  time).
 Exits 1 if a target is missed. --count does the first only: a check that
 does not depend on the machine's load, for CI.
 """
@@ -27,8 +31,10 @@ import time
 from pathlib import Path
 
 MAX_INSTRUCTIONS_PER_BYTE = 2.0
-MAX_CHECK_INSTRUCTIONS_PER_BYTE = 5.0
+MAX_CHECK_INSTRUCTIONS_PER_BYTE = 3.0
+MAX_EIGHT_A_LINE_INSTRUCTIONS_PER_BYTE = 6.0
 MAX_CHECK_RATIO_TO_PLAIN = 3.0
+MAX_UNRELATED_RATIO_TO_BASELINE = 2.0
 MAX_RATIO_TO_DD = 4.0
 MAX_RATIO_TO_CKSUM_SMALL = 1.0
 MAX_MEMORY_DIFFERENCE_KIB = 64
@@ -53,10 +59,32 @@ def listing(tool, image_path):
     return str(path)
 
 
-def run(command):
-    """Seconds of one run, output discarded."""
+def eight_a_line(listing_path):
+    """The same values, eight a line and no blank at the ends, as typed."""
+    path = Path(listing_path).with_suffix(".8.txt")
+    if not path.exists() or path.stat().st_mtime < Path(listing_path).stat().st_mtime:
+        values = Path(listing_path).read_text().split()
+        path.write_text("".join(" ".join(values[k:k + 8]) + "\n" for k in range(0, len(values), 8)))
+    return str(path)
+
+
+def unrelated(image_path):
+    """Random values, as many as the image has rows: every one is reported."""
+    path = Path(image_path).with_suffix(".unrelated.txt")
+    if not path.exists() or path.stat().st_mtime < Path(image_path).stat().st_mtime:
+        rows = Path(image_path).stat().st_size // 8
+        with open(path, "w") as f:
+            for k in range(0, rows, 16):
+                f.write(" ".join("%02X" % b for b in os.urandom(min(16, rows - k))) + " \n")
+    return str(path)
+
+
+def run(command, ok=(0,)):
+    """Seconds of one run, output discarded; its status must be in `ok`."""
     start = time.perf_counter()
-    subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+    done = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if done.returncode not in ok:
+        raise SystemExit(f"{command}: status {done.returncode}")
     return time.perf_counter() - start
 
 
@@ -64,16 +92,16 @@ def peak_memory(command):
     """Peak resident memory in KiB, by GNU time: this process's own would
     count for a child started from it."""
     done = subprocess.run(["/usr/bin/time", "-f", "%M", *command], stdout=subprocess.DEVNULL,
-                          stderr=subprocess.PIPE, text=True, check=True)
+                          stderr=subprocess.PIPE, text=True)
     return int(done.stderr.split()[-1])
 
 
-def medians(commands, runs):
+def medians(commands, runs, ok=(0,)):
     """Median seconds of each command, run alternately."""
     times = {name: [] for name in commands}
     for _ in range(runs):
         for name, command in commands.items():
-            times[name].append(run(command))
+            times[name].append(run(command, ok))
     return {name: statistics.median(t) for name, t in times.items()}
 
 
@@ -88,6 +116,9 @@ def main():
     args = sys.argv[1:]
     count_only = args[:1] == ["--count"]
     args = args[count_only:]
+    baseline = None
+    if args[:1] == ["--baseline"]:
+        baseline, args = os.path.abspath(args[1]), args[2:]
     tool = os.path.abspath(args[0])
     work = Path(args[1] if len(args) > 1 else "/tmp/rowtally-bench")
     work.mkdir(parents=True, exist_ok=True)
@@ -102,7 +133,9 @@ def main():
     for name, command, most in (
             ("", [tool, "0", mid], MAX_INSTRUCTIONS_PER_BYTE),
             (", --check", [tool, "--check", listing(tool, mid), "0", mid],
-             MAX_CHECK_INSTRUCTIONS_PER_BYTE)):
+             MAX_CHECK_INSTRUCTIONS_PER_BYTE),
+            (", --check eight values a line", [tool, "--check", eight_a_line(listing(tool, mid)),
+                                               "0", mid], MAX_EIGHT_A_LINE_INSTRUCTIONS_PER_BYTE)):
         per_byte = instructions(command) / (16 << 20)
         print(f"instructions per byte, 16 MiB image under callgrind{name}: {per_byte:.2f}")
         target(per_byte <= most, f"at most {most}")
@@ -134,6 +167,20 @@ def main():
           f"--check {check_times['check']:.3f} s, ratio {ratio:.2f}")
     target(ratio <= MAX_CHECK_RATIO_TO_PLAIN, f"--check within {MAX_CHECK_RATIO_TO_PLAIN}x of plain")
 
+    # Status 1: every row differs.
+    odd = [tool, "--check", unrelated(checked), "0", checked]
+    if baseline:
+        odd_times = medians({"new": odd, "old": [baseline, *odd[1:]]}, 3, ok=(1,))
+        ratio = odd_times["new"] / odd_times["old"]
+        print(f"128 MiB image against unrelated values, median of 3 runs: {odd_times['new']:.2f} s, "
+              f"{os.path.basename(baseline)} given as the baseline {odd_times['old']:.2f} s, "
+              f"ratio {ratio:.2f}")
+        target(ratio <= MAX_UNRELATED_RATIO_TO_BASELINE,
+               f"within {MAX_UNRELATED_RATIO_TO_BASELINE}x of the baseline")
+    else:
+        print(f"128 MiB image against unrelated values, median of 3 runs: "
+              f"{medians({'new': odd}, 3, ok=(1,))['new']:.2f} s (no --baseline to compare)")
+
     small_times = medians({"rowtally": [tool, "0", small], "cksum": ["cksum", small]}, 101)
     ratio = small_times["rowtally"] / small_times["cksum"]
     print(f"4 KiB image, median of 101 runs: rowtally {small_times['rowtally'] * 1e3:.2f} ms, "
@@ -143,13 +190,15 @@ def main():
     # Shared libraries and address-space layout make a run's peak vary by
     # some 100 KiB from run to run, of any program: compare medians.
     for name, command in (("", lambda path: [tool, "0", path]),
-                          (", --check", lambda path: [tool, "--check", listing(tool, path), "0", path])):
-        peaks = {big: [], small: []}
+                          (", --check", lambda path: [tool, "--check", listing(tool, path), "0", path]),
+                          (", --check, unrelated values",
+                           lambda path: [tool, "--check", unrelated(path), "0", path])):
+        peaks = {checked: [], small: []}
         for _ in range(11):
             for path in peaks:
                 peaks[path].append(peak_memory(command(path)))
-        big_kib, small_kib = (statistics.median(peaks[path]) for path in (big, small))
-        print(f"peak memory{name}, median of 11 runs: {big_kib} KiB on 512 MiB, "
+        big_kib, small_kib = (statistics.median(peaks[path]) for path in (checked, small))
+        print(f"peak memory{name}, median of 11 runs: {big_kib} KiB on 128 MiB, "
               f"{small_kib} KiB on 4 KiB")
         target(abs(big_kib - small_kib) <= MAX_MEMORY_DIFFERENCE_KIB,
                f"the same within {MAX_MEMORY_DIFFERENCE_KIB} KiB")
