@@ -41,3 +41,24 @@ bool parse_address(const char *text, std::uint32_t *address)
 	*address = negative ? 0u - value : value;
 	return true;
 }
+
+bool parse_count(const char *text, std::uint64_t *count)
+{
+	unsigned base = 10;
+	std::uint64_t value = 0;
+
+	if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+		base = 16;
+		text += 2;
+	}
+	if (*text == '\0')
+		return false;
+	for (; *text != '\0'; text++) {
+		int d = hex_value(*text);
+		if (d < 0 || static_cast<unsigned>(d) >= base || value > (UINT64_MAX - static_cast<unsigned>(d)) / base)
+			return false;
+		value = value * base + static_cast<unsigned>(d);
+	}
+	*count = value;
+	return true;
+}

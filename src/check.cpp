@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "fit.h"
 #include "listing.h"
 #include "scan.h"
 
@@ -48,6 +49,11 @@ struct Check {
 	std::uint64_t bad_line;
 	bool failed;	// a read failed
 	std::uint64_t differ, extra;
+	// For the search for a fit: the image's first bytes, the listing's
+	// first values.
+	unsigned char image[FIT_BYTES];
+	std::size_t image_kept;
+	std::uint8_t listed[FIT_ROWS];
 };
 
 const Row &row(const Check *c, std::uint64_t k)
@@ -63,8 +69,15 @@ const Value &value(const Check *c, std::uint64_t k)
 // Reads the image's next block touched; false at its end.
 bool read_block(Check *c)
 {
-	if (next_block(&c->scan))
+	if (next_block(&c->scan)) {
+		const Scan &s = c->scan;
+		if (c->image_kept < FIT_BYTES) {
+			std::size_t n = std::min(s.bytes, FIT_BYTES - c->image_kept);
+			std::memcpy(c->image + c->image_kept, s.block + s.first * ROW_SIZE, n);
+			c->image_kept += n;
+		}
 		return true;
+	}
 	c->image_ended = true;
 	c->failed |= std::ferror(c->image_file) != 0;
 	return false;
@@ -114,9 +127,14 @@ bool read_value(Check *c, Value *to)
 // Values held from j on, having read up to `want` of them if the listing has them.
 std::uint64_t values_ahead(Check *c, std::uint64_t want)
 {
-	while (c->values_read - c->j < want && !c->listing_ended)
-		if (read_value(c, &c->values[c->values_read % HELD]))
-			c->values_read++;
+	while (c->values_read - c->j < want && !c->listing_ended) {
+		Value &v = c->values[c->values_read % HELD];
+		if (!read_value(c, &v))
+			break;
+		if (c->values_read < FIT_ROWS)
+			c->listed[c->values_read] = v.value;
+		c->values_read++;
+	}
 	return c->values_read - c->j;
 }
 
@@ -255,6 +273,8 @@ void align(Check *c)
 			char line[3 * ROWS_PER_BLOCK + 1];
 			format_values(s.values, line);
 			std::size_t taken = take_values(&c->listing, line + 3 * s.first, s.count);
+			for (std::size_t k = 0; k < taken && c->j + k < FIT_ROWS; k++)
+				c->listed[c->j + k] = s.values[s.first + k];
 			if (taken == s.count) {
 				c->i = c->rows_read += taken;
 				c->j = c->values_read += taken;
@@ -277,8 +297,8 @@ void align(Check *c)
 
 }  // namespace
 
-int check_image(std::FILE *image, std::uint32_t start, std::FILE *listing_file,
-                const char *listing_name, std::FILE *out)
+int check_image(std::FILE *image, std::uint32_t start, std::uint64_t skip, std::uint64_t length,
+                std::FILE *listing_file, const char *listing_name, std::FILE *out)
 {
 	static Check check;	// too large for some stacks
 	Check *c = &check;
@@ -288,7 +308,7 @@ int check_image(std::FILE *image, std::uint32_t start, std::FILE *listing_file,
 	c->listing_file = listing_file;
 	c->out = out;
 	open_listing(&c->listing, listing_file);
-	start_scan(&c->scan, image, start);
+	start_scan(&c->scan, image, start, skip, length);
 	align(c);
 	if (c->failed)
 		return 2;
@@ -339,6 +359,8 @@ int check_image(std::FILE *image, std::uint32_t start, std::FILE *listing_file,
 		std::fprintf(out, "all %llu rows match\n", static_cast<unsigned long long>(c->i));
 		return 0;
 	}
+	if (c->values_read >= FIT_ROWS)
+		report_fit(c->image, c->image_kept, start, skip, c->listed, out);
 	std::fprintf(out, "%llu of %llu rows differ", static_cast<unsigned long long>(c->differ),
 	             static_cast<unsigned long long>(c->i));
 	if (c->extra > 0)

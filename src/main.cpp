@@ -2,6 +2,7 @@
 // image, one line per 128-byte block of the address space, so that a wrong
 // row can be found by comparing against recorded checksums; or makes that
 // comparison itself against a listing of them.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -14,8 +15,8 @@
 static const char usage[] = "usage: rowtally start-address file-name\n";
 
 static const char help[] =
-	"usage: rowtally start-address file-name\n"
-	"       rowtally --check listing start-address file-name\n"
+	"usage: rowtally [--skip=N] [--length=N] start-address file-name\n"
+	"       rowtally --check listing [--skip=N] [--length=N] start-address file-name\n"
 	"\n"
 	"Prints a one-byte checksum of every whole 8-byte row of the binary image in\n"
 	"file-name, whose first byte belongs at the hexadecimal start-address, one\n"
@@ -24,6 +25,9 @@ static const char help[] =
 	"  --check=listing  compare the checksums with listing, a text of them as\n"
 	"                   rowtally prints them, typed, copied or saved, and\n"
 	"                   report each slip: a value wrong, missing or extra\n"
+	"  --skip=N         the image begins after the file's first N bytes\n"
+	"  --length=N       the image is at most N bytes from there\n"
+	"                   (N in decimal, or in hexadecimal after 0x)\n"
 	"  --help           print this help\n"
 	"  --version        print the version\n"
 	"  --               end the options\n"
@@ -33,20 +37,61 @@ static const char help[] =
 	"\n"
 	"The manual: man rowtally; on Windows, README.txt beside rowtally.exe.\n";
 
+// The C runtime's own stat and fseek stop at 2 GiB on Windows; POSIX has
+// 64-bit ones for every build.
+#if defined(_WIN32)
+using FileStat = struct _stati64;
+static int stat_of(std::FILE *f, FileStat *st) { return _fstati64(_fileno(f), st); }
+static int seek_to(std::FILE *f, std::uint64_t n) { return _fseeki64(f, static_cast<__int64>(n), SEEK_SET); }
+#else
+using FileStat = struct stat;
+static int stat_of(std::FILE *f, FileStat *st) { return fstat(fileno(f), st); }
+static int seek_to(std::FILE *f, std::uint64_t n) { return fseeko(f, static_cast<off_t>(n), SEEK_SET); }
+#endif
+
 // fopen accepts a directory on POSIX systems and only its reads fail; a
 // directory is no image, so it is refused like any file that will not open.
 static std::FILE *open_file(const char *name)
 {
 	std::FILE *f = std::fopen(name, "rb");
-	struct stat st;
+	FileStat st;
 
-	if (f != nullptr && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+	if (f != nullptr && stat_of(f, &st) == 0 && S_ISDIR(st.st_mode)) {
 		std::fclose(f);
 		f = nullptr;
 	}
 	if (f == nullptr)
 		std::printf("cannot open %s\n", name);
 	return f;
+}
+
+// Passes over the first `n` bytes of `f`, just opened: by seeking over what
+// a file is known to hold, and reading the rest, as a pipe needs. False,
+// with its message, where the file ends sooner or a read fails.
+static bool skip_bytes(std::FILE *f, const char *name, std::uint64_t n)
+{
+	FileStat st;
+	std::uint64_t left = n;
+	if (n > 0 && stat_of(f, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+		std::uint64_t known = std::min(n, static_cast<std::uint64_t>(st.st_size));
+		if (seek_to(f, known) == 0)
+			left -= known;
+	}
+
+	static unsigned char passed[65536];
+	while (left > 0) {
+		std::size_t want = left < sizeof passed ? static_cast<std::size_t>(left) : sizeof passed;
+		std::size_t got = std::fread(passed, 1, want, f);
+		left -= got;
+		if (got == want)
+			continue;
+		if (std::ferror(f))
+			std::printf("cannot read %s\n", name);
+		else
+			std::printf("cannot skip %llu bytes of %s\n", static_cast<unsigned long long>(n), name);
+		return false;
+	}
+	return true;
 }
 
 // Closes `f`, which was read from; a failed read leaves its message after
@@ -61,26 +106,34 @@ static int close_read(std::FILE *f, const char *name, int status, int failure)
 	return status;
 }
 
-static int tally_file(const char *name, std::uint32_t start)
+static int tally_file(const char *name, std::uint32_t start, std::uint64_t skip,
+                      std::uint64_t length)
 {
 	std::FILE *in = open_file(name);
 
 	if (in == nullptr)
 		return 1;
-	scan_image(in, start, stdout);
+	if (!skip_bytes(in, name, skip)) {
+		std::fclose(in);
+		return 1;
+	}
+	scan_image(in, start, length, stdout);
 	return close_read(in, name, 0, 1);
 }
 
-static int check_file(const char *listing_name, const char *name, std::uint32_t start)
+static int check_file(const char *listing_name, const char *name, std::uint32_t start,
+                      std::uint64_t skip, std::uint64_t length)
 {
 	std::FILE *listing = open_file(listing_name), *in = nullptr;
 
-	if (listing == nullptr || (in = open_file(name)) == nullptr) {
+	if (listing == nullptr || (in = open_file(name)) == nullptr || !skip_bytes(in, name, skip)) {
 		if (listing != nullptr)
 			std::fclose(listing);
+		if (in != nullptr)
+			std::fclose(in);
 		return 2;
 	}
-	int status = check_image(in, start, listing, listing_name, stdout);
+	int status = check_image(in, start, skip, length, listing, listing_name, stdout);
 	status = close_read(listing, listing_name, status, 2);
 	return close_read(in, name, status, 2);
 }
@@ -96,25 +149,48 @@ static int check_output(int status, int failure)
 	return status;
 }
 
+// If argv[*i] is the option `name`, takes its value, given as "NAME=VALUE"
+// or as the next argument, into *value, or sets *missing where it is the
+// last argument. False for any other argument.
+static bool take_option(int argc, char *argv[], int *i, const char *name, const char **value,
+                        bool *missing)
+{
+	std::size_t len = std::strlen(name);
+	const char *arg = argv[*i];
+
+	if (std::strncmp(arg, name, len) != 0 || (arg[len] != '\0' && arg[len] != '='))
+		return false;
+	if (arg[len] == '=')
+		*value = arg + len + 1;
+	else if (*i + 1 == argc)
+		*missing = true;
+	else
+		*value = argv[++*i];
+	return true;
+}
+
 int main(int argc, char *argv[])
 {
-	const char *listing = nullptr, *unknown = nullptr;
-	bool wants_help = false, wants_version = false, listing_missing = false;
+	const char *listing = nullptr, *skip_text = nullptr, *length_text = nullptr;
+	const char *unknown = nullptr, *needs = nullptr;
+	bool checking = false, wants_help = false, wants_version = false, missing = false;
 	int i = 1;
 
 	// Long options only, before the start address: "-80" is an address.
+	// The last of each counts.
 	for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; i++) {
 		const char *arg = argv[i];
 		if (arg[2] == '\0') {
 			i++;
 			break;
 		}
-		if (std::strcmp(arg, "--check") == 0) {
-			listing_missing = i + 1 == argc;
-			if (!listing_missing)
-				listing = argv[++i];
-		} else if (std::strncmp(arg, "--check=", 8) == 0) {
-			listing = arg + 8;
+		if (take_option(argc, argv, &i, "--check", &listing, &missing)) {
+			checking = true;
+			needs = missing ? "option --check needs a listing" : needs;
+		} else if (take_option(argc, argv, &i, "--skip", &skip_text, &missing)) {
+			needs = missing ? "option --skip needs a number" : needs;
+		} else if (take_option(argc, argv, &i, "--length", &length_text, &missing)) {
+			needs = missing ? "option --length needs a number" : needs;
 		} else if (std::strcmp(arg, "--help") == 0) {
 			wants_help = true;
 		} else if (std::strcmp(arg, "--version") == 0) {
@@ -124,14 +200,15 @@ int main(int argc, char *argv[])
 		}
 	}
 	// With --check, status 1 says that rows differ; every failure is 2.
-	int failure = listing != nullptr || listing_missing ? 2 : 1;
+	int failure = checking ? 2 : 1;
 	int status = failure;
 	std::uint32_t start = 0;
+	std::uint64_t skip = 0, length = WHOLE_FILE;
 
 	if (unknown != nullptr)
 		std::printf("unknown option %s\n%s", unknown, usage);
-	else if (listing_missing)
-		std::printf("option --check needs a listing\n%s", usage);
+	else if (needs != nullptr)
+		std::printf("%s\n%s", needs, usage);
 	else if (wants_help || wants_version)
 		status = std::fputs(wants_help ? help : "rowtally " ROWTALLY_VERSION "\n", stdout) < 0;
 	else if (argc - i < 2)
@@ -140,9 +217,13 @@ int main(int argc, char *argv[])
 		std::printf("bad start address %s\n", argv[i]);
 	else if (start % ROW_SIZE != 0)
 		std::printf("start address %s is not a multiple of 8\n", argv[i]);
+	else if (skip_text != nullptr && !parse_count(skip_text, &skip))
+		std::printf("bad skip %s\n", skip_text);
+	else if (length_text != nullptr && !parse_count(length_text, &length))
+		std::printf("bad length %s\n", length_text);
 	else if (listing != nullptr)
-		status = check_file(listing, argv[i + 1], start);
+		status = check_file(listing, argv[i + 1], start, skip, length);
 	else
-		status = tally_file(argv[i + 1], start);
+		status = tally_file(argv[i + 1], start, skip, length);
 	return check_output(status, failure);
 }

@@ -104,9 +104,11 @@ std::size_t read_block(Scan *scan, unsigned char *to, std::size_t want)
 		if (scan->pos == scan->len) {
 			if (scan->file_ended)
 				break;
-			scan->len = std::fread(scan->data, 1, sizeof scan->data, scan->file);
+			std::size_t room = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof scan->data, scan->left));
+			scan->len = std::fread(scan->data, 1, room, scan->file);
 			scan->pos = 0;
-			scan->file_ended = scan->len < sizeof scan->data;
+			scan->left -= scan->len;
+			scan->file_ended = scan->len < room || scan->left == 0;
 			continue;
 		}
 		std::size_t n = std::min(want - got, scan->len - scan->pos);
@@ -142,13 +144,15 @@ std::uint8_t row_checksum(std::uint32_t address, const unsigned char *row)
 	return static_cast<std::uint8_t>(0u - sum);
 }
 
-void start_scan(Scan *scan, std::FILE *in, std::uint32_t start)
+void start_scan(Scan *scan, std::FILE *in, std::uint32_t start, std::uint64_t offset,
+                std::uint64_t length)
 {
 	scan->file = in;
 	scan->address = start;
 	scan->ended = false;
-	scan->offset = 0;
-	scan->count = 0;
+	scan->offset = offset;
+	scan->count = scan->bytes = 0;
+	scan->left = length;
 	scan->pos = scan->len = 0;
 	scan->file_ended = false;
 }
@@ -176,16 +180,17 @@ bool next_block(Scan *scan)
 	block_checksums(scan->block, scan->base, scan->values);
 	scan->first = off / ROW_SIZE;
 	scan->count = got / ROW_SIZE;
+	scan->bytes = got;
 	scan->address += static_cast<std::uint32_t>(scan->count * ROW_SIZE);
 	return true;
 }
 
-void scan_image(std::FILE *in, std::uint32_t start, std::FILE *out)
+void scan_image(std::FILE *in, std::uint32_t start, std::uint64_t length, std::FILE *out)
 {
 	Scan scan{};	// cleared, so that its pages count the same for any image
 	Output output{out, 0, {}};
 
-	start_scan(&scan, in, start);
+	start_scan(&scan, in, start, 0, length);
 	while (next_block(&scan)) {
 		char line[ROWS_PER_BLOCK * 3 + 1];	// "XX " per row, then the newline
 		format_values(scan.values, line);

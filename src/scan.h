@@ -23,12 +23,14 @@ struct Scan {
 	// The block last handed out: its address, its bytes, zero where the
 	// image does not reach, and the checksums of all its sixteen rows. Rows
 	// first to first + count - 1 are the image's whole rows in it, the
-	// first of them at `offset` in the file.
+	// first of them at `offset` in the file; the image's `bytes` bytes in
+	// it start with that row, a piece of a row after them included.
 	std::uint32_t base;
 	std::uint64_t offset;
 	unsigned char block[BLOCK_SIZE];
 	std::uint8_t values[ROWS_PER_BLOCK];
-	std::size_t first, count;
+	std::size_t first, count, bytes;
+	std::uint64_t left;	// bytes of the image not yet read from the file
 	// The piece of the file at hand: data[pos] to data[len - 1] are still
 	// to be handed out.
 	std::size_t pos, len;
@@ -36,9 +38,14 @@ struct Scan {
 	unsigned char data[131072];
 };
 
-// Readies `scan` to read `in` from its current position, the first byte
-// belonging at `start`, a multiple of ROW_SIZE.
-void start_scan(Scan *scan, std::FILE *in, std::uint32_t start);
+// An image length that sets no limit: the image ends with its file.
+inline constexpr std::uint64_t WHOLE_FILE = UINT64_MAX;
+
+// Readies `scan` to read an image of at most `length` bytes from `in` at
+// its current position, `offset` in the file, the first byte belonging at
+// `start`, a multiple of ROW_SIZE.
+void start_scan(Scan *scan, std::FILE *in, std::uint32_t start, std::uint64_t offset,
+                std::uint64_t length);
 
 // Reads the next block touched by the image; false when there is none. A
 // block that comes back short ends the image, whether the file ended or a
@@ -50,8 +57,8 @@ bool next_block(Scan *scan);
 // 49 characters: the last one is left undefined.
 void format_values(const std::uint8_t values[ROWS_PER_BLOCK], char *line);
 
-// Reads `in` from its current position to its end, the first byte belonging
-// at `start`, a multiple of ROW_SIZE, and writes one line of "%02X " values
-// per block touched to `out`. The caller tells the end of the file from a
-// read error with ferror(in), and checks `out`.
-void scan_image(std::FILE *in, std::uint32_t start, std::FILE *out);
+// Reads at most `length` bytes of `in` from its current position, the first
+// byte belonging at `start`, a multiple of ROW_SIZE, and writes one line of
+// "%02X " values per block touched to `out`. The caller tells the end of
+// the file from a read error with ferror(in), and checks `out`.
+void scan_image(std::FILE *in, std::uint32_t start, std::uint64_t length, std::FILE *out);

@@ -50,7 +50,7 @@ class Prefix(NamedTuple):
 
 
 class Tail(NamedTuple):
-    """Standard output of `lines` lines, the last of them `text`."""
+    """Standard output of `lines` lines, ending in `text`."""
     text: str
     lines: int
 
@@ -109,6 +109,23 @@ def edited(k, *values):
     return VALUES[:k] + list(values) + VALUES[k + 1:]
 
 
+def part(name, options, out, image=ZERO_TO_F, status=0, **more):
+    """Part of a file as the image, in either mode."""
+    return Case(f"part of a file: {name}", [*options, "0", "image.bin"], image, out, status, **more)
+
+
+def bad_count(option, text, check=False):
+    args = ["--check=listing.txt"] * check + [f"--{option}={text}", "0", "missing.bin"]
+    return Case(f"refuses --{option}={text!r}{' with --check' * check}", args,
+                out=f"bad {option} {text}\n", status=1 + check)
+
+
+def fit(name, image, start, out, lines, options=(), listing="".join(LINES)):
+    """--check of the 4 KiB image's listing against an image read from the wrong place."""
+    return Case(f"fit: {name}", ["--check", "listing.txt", *options, start, "image.bin"], image,
+                Tail(out, lines), 1, listing=listing.encode())
+
+
 def named(name):
     return Case(f"image named {name}", ["0", name], ZERO_TO_F, "E4 9C \n", image_name=name)
 
@@ -147,7 +164,59 @@ CASES = [
          "unknown option --80\n" + USAGE, 2),
     Case("--check without a listing", ["--check"], out="option --check needs a listing\n"
          + USAGE, status=2),
-    Case("--version", ["--version", "0"], out="rowtally 1.2.0\n"),
+    Case("--version", ["--version", "0"], out="rowtally 1.3.0\n"),
+    part("--skip N", ["--skip", "8"], "A4 \n"),
+    part("--skip=N in hexadecimal", ["--skip=0X8"], "A4 \n"),
+    part("--skip=N, the last counting", ["--skip=x", "--skip=0x08"], "A4 \n"),
+    part("--length N", ["--length", "8"], "E4 \n"),
+    part("--length=N, more than the file", ["--length=1000"], "E4 9C \n"),
+    part("--length 0", ["--length", "0"], ""),
+    part("both", ["--length=8", "--skip=000000008"], "A4 \n", bytes(range(24))),
+    part("to the end", ["--skip=16"], ""),
+    part("past the end", ["--skip=17"], "cannot skip 17 bytes of image.bin\n", status=1),
+    part("past the end, with --check", ["--check=listing.txt", "--skip=17"],
+         "cannot skip 17 bytes of image.bin\n", status=2, listing=b""),
+    part("the greatest skip", ["--skip=18446744073709551615"],
+         "cannot skip 18446744073709551615 bytes of image.bin\n", status=1),
+    part("a length of more than 32 bits", ["--skip=8", "--length=0x100000008"], "00 F8 \n",
+         bytes(24)),
+    Case("part of a file: through a pipe", ["--skip=8", "0", "/dev/stdin"], ZERO_TO_F, "A4 \n",
+         wrap=("sh", "-c", 'cat image.bin | "$@"', "sh"), posix=True),
+    Case("part of a file: past the end of a pipe", ["--skip=17", "0", "/dev/stdin"], ZERO_TO_F,
+         "cannot skip 17 bytes of /dev/stdin\n", 1, wrap=("sh", "-c", 'cat image.bin | "$@"', "sh"),
+         posix=True),
+    # A 32-bit count would skip nothing here, and read 4 GiB.
+    part("a skip past 4 GiB", ["--skip=0x100000000", "--length=24"], "00 F8 \n", (1 << 32) + 16,
+         large=True),
+    check("a report's offset counts the bytes skipped", SAMPLE_OUT, WRONG_BYTE.replace(
+        "offset C8", "offset CB") + "1 of 37 rows differ\n", image=b"hdr" + COPY,
+          args=["--check", "listing.txt", "--skip", "3", "4000", "image.bin"]),
+    bad_count("skip", "-1"), bad_count("skip", "+1"), bad_count("skip", " 1"),
+    bad_count("skip", "1k"), bad_count("skip", ""), bad_count("skip", "0x"),
+    bad_count("skip", "18446744073709551616"), bad_count("length", "0x1g", check=True),
+    bad_count("length", "0x10000000000000000"),
+    Case("--skip without a number", ["--skip"], out="option --skip needs a number\n" + USAGE,
+         status=1),
+    Case("--length without a number", ["--check=x", "--length"],
+         out="option --length needs a number\n" + USAGE, status=2),
+    Case("a bad address before a bad skip", ["--skip=x", "--length=y", "zz", "missing.bin"],
+         out="bad start address zz\n", status=1),
+    Case("a bad skip before a bad length", ["--skip=x", "--length=y", "0", "missing.bin"],
+         out="bad skip x\n", status=1),
+    fit("a .prg file's load address", b"\x00\x40" + IMAGE, "4000",
+        "listing fits with --skip=2\n511 of 512 rows differ\n", 513),
+    fit("skipped in part", b"\x00\x40" + IMAGE, "4000",
+        "listing fits with --skip=2\n510 of 512 rows differ\n", 512, ["--skip=1"]),
+    fit("the start address forgotten", IMAGE, "0", "listing fits start address 00004000\n"
+        "511 of 512 rows differ, listing has 42 extra values\n", 473),
+    fit("the start address's high bits kept", IMAGE, "12340000", "listing fits start address "
+        "12344000\n511 of 512 rows differ, listing has 42 extra values\n", 473),
+    fit("both", bytes(16) + IMAGE, "0",
+        "listing fits start address 00004000 with --skip=16\n513 of 514 rows differ\n", 514),
+    fit("none", IMAGE, "4000", "bytes 53 96 6D A1 02 8C B7 31\n492 of 512 rows differ\n", 493,
+        listing=LINES[0] * 32),
+    Case("fit: not looked for when all match", ["--check", "listing.txt", "--length=4096", "4000",
+         "image.bin"], IMAGE + IMAGE, "all 512 rows match\n", listing="".join(LINES).encode()),
     Case("--help", ["--help"], out=None),
     check("match", SAMPLE_OUT, ALL_MATCH, 0),
     check("--check=", SAMPLE_OUT, ALL_MATCH, 0, args=["--check=listing.txt", "4000", "image.bin"]),
@@ -303,10 +372,10 @@ def run(command, case, crlf):
             faults.append(f"  stdout: expected some whole lines of the output, then {tail!r}, "
                           f"got {len(out)} bytes ending {out[-80:]!r}")
     elif isinstance(case.out, Tail):
-        end, lines = out[out.rfind(b"\n", 0, len(out) - 1) + 1:], out.count(b"\n")
-        if end != text(case.out.text) or lines != case.out.lines:
-            faults.append(f"  stdout: expected {case.out.lines} lines, the last "
-                          f"{text(case.out.text)!r}, got {lines}, the last {end!r}")
+        lines = out.count(b"\n")
+        if not out.endswith(text(case.out.text)) or lines != case.out.lines:
+            faults.append(f"  stdout: expected {case.out.lines} lines, ending "
+                          f"{text(case.out.text)!r}, got {lines}, ending {out[-160:]!r}")
     elif case.out is not None and out != text(case.out):
         faults.append(f"  stdout: expected {text(case.out)!r}, got {out!r}")
     if done.stderr != text(case.err):

@@ -305,7 +305,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 		std::abort();
 	std::fwrite(image, 1, image_size, in);
 	std::rewind(in);
-	scan_image(in, start, out);
+	scan_image(in, start, WHOLE_FILE, out);
 	std::string text = contents(out);
 	if (std::ferror(in))
 		std::abort();
@@ -355,7 +355,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 	std::rewind(in);
 	std::rewind(listed);
 	std::rewind(out);
-	int status = check_image(in, start, listed, "listing", out), expected;
+	int status = check_image(in, start, 0, WHOLE_FILE, listed, "listing", out), expected;
 	std::string report = contents(out);
 	if (report != plain_check(image, image_size, start, listing, &expected) || status != expected)
 		std::abort();

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "address.h"
+#include "fit.h"
 #include "listing.h"
 #include "scan.h"
 
@@ -44,7 +46,7 @@ std::string scan(const Bytes &image, std::uint32_t start)
 		return "";
 	std::fwrite(image.data(), 1, image.size(), in);
 	std::rewind(in);
-	scan_image(in, start, out);
+	scan_image(in, start, WHOLE_FILE, out);
 	EXPECT_FALSE(std::ferror(in));
 	std::rewind(out);
 	std::string text;
@@ -111,6 +113,27 @@ TEST(ParseAddress, RefusesTextsWithoutDigitsOrBeyond32Bits)
 		std::uint32_t address = 0xDEADBEEF;
 		EXPECT_FALSE(parse_address(text, &address)) << '"' << text << '"';
 		EXPECT_EQ(address, 0xDEADBEEFu) << '"' << text << '"';
+	}
+}
+
+TEST(ParseCount, DecimalOrHexadecimalAndNothingElse)
+{
+	struct Case {
+		const char *text;
+		bool ok;
+		std::uint64_t expected;
+	} cases[] = {
+		{"0", true, 0}, {"512", true, 512}, {"0010", true, 10}, {"0x200", true, 0x200},
+		{"0XfF", true, 0xFF}, {"18446744073709551615", true, UINT64_MAX},
+		{"0xFFFFFFFFFFFFFFFF", true, UINT64_MAX}, {"0x00000000000000001", true, 1},
+		{"", false, 0}, {"0x", false, 0}, {"-1", false, 0}, {"+1", false, 0}, {" 1", false, 0},
+		{"1 ", false, 0}, {"1k", false, 0}, {"1a", false, 0}, {"x10", false, 0}, {"0x1g", false, 0},
+		{"18446744073709551616", false, 0}, {"0x10000000000000000", false, 0},
+	};
+	for (const Case &c : cases) {
+		std::uint64_t count = 7;
+		EXPECT_EQ(parse_count(c.text, &count), c.ok) << '"' << c.text << '"';
+		EXPECT_EQ(count, c.ok ? c.expected : 7) << '"' << c.text << '"';
 	}
 }
 
@@ -276,6 +299,61 @@ TEST(Listing, ReadsWhatPeopleWrite)
 	};
 	for (const Case &c : cases)
 		EXPECT_EQ(read_listing(c.listing, c.taken), c.expected) << '"' << c.listing.substr(0, 80) << '"';
+}
+
+}  // namespace
+
+namespace {
+
+// The line report_fit writes for the image's first values at another place.
+std::string fit_line(const Bytes &image, std::uint32_t start, std::uint64_t skip,
+                     std::size_t listed_at, std::uint32_t listed_start)
+{
+	std::uint8_t listed[FIT_ROWS];
+	for (std::size_t k = 0; k < FIT_ROWS; k++)
+		listed[k] = listed_at + 8 * k + 8 <= image.size()
+			? row_checksum(listed_start + static_cast<std::uint32_t>(8 * k), image.data() + listed_at + 8 * k)
+			: 0;
+	std::FILE *out = std::tmpfile();
+	if (out == nullptr)
+		return "no tmpfile";
+	report_fit(image.data(), std::min(image.size(), FIT_BYTES), start, skip, listed, out);
+	std::rewind(out);
+	std::string text;
+	for (int c; (c = std::fgetc(out)) != EOF;)
+		text += static_cast<char>(c);
+	std::fclose(out);
+	return text;
+}
+
+TEST(Fit, NamesTheFirstSkipOrStartAddressThatFits)
+{
+	Bytes image(2000);	// no stretch of it like another
+	std::uint32_t x = 2463534242;
+	for (unsigned char &byte : image) {
+		x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+		byte = static_cast<unsigned char>(x >> 24);
+	}
+	struct Case {
+		const char *what;
+		std::uint32_t start;
+		std::uint64_t skip;
+		std::size_t listed_at;	// where the listing's rows begin in the image
+		std::uint32_t listed_start;
+		std::string expected;
+	} cases[] = {
+		{"fits as it is", 0x4000, 0, 0, 0x4000, ""},
+		{"a header", 0x4000, 0, 2, 0x4000, "listing fits with --skip=2\n"},
+		{"a header, part skipped", 0x4000, 5, 16, 0x4000, "listing fits with --skip=21\n"},
+		{"the most skipped", 0x4000, 0, 1024, 0x4000, "listing fits with --skip=1024\n"},
+		{"too far", 0x4000, 0, 1025, 0x4000, ""},
+		{"another address", 0x0, 0, 0, 0xC000, "listing fits start address 0000C000\n"},
+		{"its high bits kept", 0xABCD0000, 0, 0, 0xFFF8, "listing fits start address ABCDFFF8\n"},
+		{"no higher bits asked for", 0x0, 0, 0, 0x1234C000, "listing fits start address 0000C000\n"},
+		{"both", 0x0, 3, 16, 0x8000, "listing fits start address 00008000 with --skip=19\n"},
+	};
+	for (const Case &c : cases)
+		EXPECT_EQ(fit_line(image, c.start, c.skip, c.listed_at, c.listed_start), c.expected) << c.what;
 }
 
 }  // namespace
