@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "check.h"
+#include "fit.h"
 #include "listing.h"
 #include "scan.h"
 
@@ -157,6 +158,40 @@ static std::string lines(std::size_t first, std::size_t last)
 	return first == last ? format(" (line %zu)\n", first) : format(" (lines %zu-%zu)\n", first, last);
 }
 
+// Whether the image's rows from byte s on, at `address`, have the first
+// FIT_ROWS listed values.
+static bool plain_fits(const std::uint8_t *image, std::size_t size, std::size_t s,
+                       std::uint32_t address, const std::vector<Value> &V)
+{
+	for (std::size_t k = 0; k < FIT_ROWS; k++)
+		if (s + 8 * k + 8 > size ||
+		    row_checksum(address + static_cast<std::uint32_t>(8 * k), image + s + 8 * k) != V[k].value)
+			return false;
+	return true;
+}
+
+// The fit line, found by trying every skip and address in turn.
+static std::string plain_fit(const std::uint8_t *image, std::size_t size, std::uint32_t start,
+                             const std::vector<Value> &V)
+{
+	if (size < 8 * FIT_ROWS || plain_fits(image, size, 0, start, V))
+		return "";	// no rows enough to fit, or they fit as they are
+	for (std::size_t s = 1; s <= FIT_MOST_SKIPPED; s++)
+		if (plain_fits(image, size, s, start, V))
+			return format("listing fits with --skip=%zu\n", s);
+	for (std::size_t s = 0; s <= FIT_MOST_SKIPPED && s + 8 * FIT_ROWS <= size; s++) {
+		unsigned first = V[0].value;	// the first row's bytes and value, to try each x quickly
+		for (std::size_t b = 0; b < 8; b++)
+			first += image[s + b];
+		for (std::uint32_t x = 0; x < 0x10000; x += 8)
+			if ((first + (x & 0xFF) + (x >> 8)) % 256 == 0 && x != (start & 0xFFFF) &&
+			    plain_fits(image, size, s, (start & ~0xFFFFu) | x, V))
+				return format("listing fits start address %08X", (start & ~0xFFFFu) | x) +
+				       (s > 0 ? format(" with --skip=%zu", s) : "") + "\n";
+	}
+	return "";
+}
+
 // The check at its plainest: the image's rows and the listing's values in
 // hand, walked in step as the rules say.
 static std::string plain_check(const std::uint8_t *image, std::size_t size, std::uint32_t start,
@@ -225,6 +260,8 @@ static std::string plain_check(const std::uint8_t *image, std::size_t size, std:
 	*status = differ > 0 || extra > 0;
 	if (*status == 0)
 		return out + format("all %zu rows match\n", M);
+	if (P >= FIT_ROWS)
+		out += plain_fit(image, size, R.empty() ? start : R[0].address, V);
 	return out + format("%zu of %zu rows differ", differ, M) +
 	       (extra > 0 ? format(", listing has %zu extra value%s", extra, plural(extra)) : "") + "\n";
 }
@@ -232,13 +269,18 @@ static std::string plain_check(const std::uint8_t *image, std::size_t size, std:
 // The image's own output with a slip made in it of the kind `edit` picks,
 // at a place that `pick` picks; bytes of `image` to put in.
 static std::string slip(std::string listing, unsigned edit, unsigned pick, const std::uint8_t *image,
-                        std::size_t size)
+                        std::size_t size, std::uint32_t start)
 {
 	std::size_t place = pick * listing.size() / 256, value = place / 3 * 3;
 	std::size_t line = listing.rfind('\n', place) == std::string::npos ? 0 : listing.rfind('\n', place) + 1;
 	std::size_t next = listing.find('\n', place) == std::string::npos ? listing.size()
 	                                                                  : listing.find('\n', place) + 1;
 	switch (edit) {
+	case 0:	// as it is, or made of the image at another address or from a later byte
+		if (pick % 2 == 0)
+			return listing;
+		return plain_scan(image + std::min<std::size_t>(size, pick / 16), size - std::min<std::size_t>(size, pick / 16),
+		                  start + (pick & 2 ? 0x1238 : 0));
 	case 1:	// bytes put in, of anything
 		return listing.insert(place, reinterpret_cast<const char *>(image), std::min<std::size_t>(size, pick % 8));
 	case 2:	// bytes taken out
@@ -344,7 +386,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
 	// The image's own output, as it is or with a slip made in it, of a kind
 	// that the start address's dropped bits pick.
-	std::string listing = slip(text, edit, image_size > edit ? image[edit] : 0, image, image_size);
+	std::string listing = slip(text, edit, image_size > edit ? image[edit] : 0, image, image_size, start);
 	// UTF-16 is for the unit tests: no byte order mark of it comes first.
 	while (listing.compare(0, 2, "\xFF\xFE") == 0 || listing.compare(0, 2, "\xFE\xFF") == 0)
 		listing.erase(0, 1);
