@@ -16,6 +16,9 @@ of unrelated values, and then:
 - times the check of a 128 MiB image against the plain run, likewise, and
   against a listing of unrelated values, every row reported, beside
   OLD_ROWTALLY (an earlier version) where it is given;
+- times the search for a fit: a check of a 4 KiB image whose first value
+  is wrong, which looks for a start address or skip that fits and finds
+  none, against the same with a later value wrong, which does not look;
 - reads rowtally's peak memory on a 128 MiB and a 4 KiB image, plain,
   checked, and checked against unrelated values (/usr/bin/time, Debian's
   time).
@@ -35,6 +38,7 @@ MAX_CHECK_INSTRUCTIONS_PER_BYTE = 3.0
 MAX_EIGHT_A_LINE_INSTRUCTIONS_PER_BYTE = 6.0
 MAX_CHECK_RATIO_TO_PLAIN = 3.0
 MAX_UNRELATED_RATIO_TO_BASELINE = 2.0
+MAX_FIT_SEARCH_MS = 50
 MAX_RATIO_TO_DD = 4.0
 MAX_RATIO_TO_CKSUM_SMALL = 1.0
 MAX_MEMORY_DIFFERENCE_KIB = 64
@@ -186,6 +190,20 @@ def main():
     print(f"4 KiB image, median of 101 runs: rowtally {small_times['rowtally'] * 1e3:.2f} ms, "
           f"cksum {small_times['cksum'] * 1e3:.2f} ms, ratio {ratio:.2f}")
     target(ratio <= MAX_RATIO_TO_CKSUM_SMALL, "no slower than cksum")
+
+    values = Path(listing(tool, small)).read_text().split()
+    wrong = {}
+    for name, k in (("search", 0), ("no search", 100)):
+        changed = values[:k] + ["%02X" % (int(values[k], 16) ^ 0xFF)] + values[k + 1:]
+        wrong[name] = work / f"4KiB.wrong-{k}.txt"
+        wrong[name].write_text(" ".join(changed) + "\n")
+    fit_times = medians({name: [tool, "--check", str(path), "0", small]
+                         for name, path in wrong.items()}, 101, ok=(1,))
+    search_ms = (fit_times["search"] - fit_times["no search"]) * 1e3
+    print(f"4 KiB image, median of 101 runs: the first value wrong (a search for a fit) "
+          f"{fit_times['search'] * 1e3:.2f} ms, a later one {fit_times['no search'] * 1e3:.2f} ms: "
+          f"the search {search_ms:.2f} ms")
+    target(search_ms <= MAX_FIT_SEARCH_MS, f"the search within {MAX_FIT_SEARCH_MS} ms")
 
     # Shared libraries and address-space layout make a run's peak vary by
     # some 100 KiB from run to run, of any program: compare medians.
