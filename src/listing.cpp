@@ -344,15 +344,17 @@ std::size_t take_values(Listing *l, const char *text, std::size_t count)
 	// Else value by value, with ASCII blanks and line ends between them;
 	// anything else is left to next_value. Four bytes at hand see a value
 	// and what ends it, or a CR LF.
+	// The listing's last bytes are left to next_value too.
 	std::size_t taken = 0;
 	std::uint64_t line = l->line;
 	bool line_start = l->line_start;
-	p = l->data + l->pos;
+	if (n < 4)
+		return 0;
 	const unsigned char *last = l->data + l->len - 4;
 	while (taken < count) {
 		if (p > last) {
 			l->pos = static_cast<std::size_t>(p - l->data);
-			if (at_hand(l, 4) < 4)	// the listing's last bytes: the slow way
+			if (at_hand(l, 4) < 4)
 				break;
 			p = l->data + l->pos;
 			last = l->data + l->len - 4;
