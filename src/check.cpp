@@ -327,11 +327,10 @@ int check_image(std::FILE *image, std::uint32_t start, std::uint64_t skip, std::
 		c->i += left;
 	} else if (values_ahead(c, 1) > 0) {
 		// The image ended first: the rest of the listing has no rows.
-		std::uint64_t first_line = value(c, c->j).line, last_line = first_line;
+		std::uint64_t first_line = value(c, c->j).line;
+		std::uint64_t last_line = value(c, c->values_read - 1).line;
 		std::uint64_t left = c->values_read - c->j;
 		Value v;
-		if (left > 0)
-			last_line = value(c, c->values_read - 1).line;
 		while (read_value(c, &v)) {
 			left++;
 			last_line = v.line;

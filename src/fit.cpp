@@ -43,11 +43,11 @@ void report_fit(const unsigned char *image, std::size_t size, std::uint32_t star
 	constexpr std::size_t SPAN = 8 * FIT_ROWS;
 	std::uint32_t own = start & 0xFFFF;
 	Needed needed[FIT_MOST_SKIPPED + 1];
-	std::size_t last = 0;	// the most bytes skipped that leave FIT_ROWS rows
 
 	if (size < SPAN)
 		return;
-	last = size - SPAN < FIT_MOST_SKIPPED ? size - SPAN : FIT_MOST_SKIPPED;
+	// The most bytes skipped that leave FIT_ROWS rows.
+	std::size_t last = size - SPAN < FIT_MOST_SKIPPED ? size - SPAN : FIT_MOST_SKIPPED;
 	// Each row's byte sum, slid along one byte at a time.
 	unsigned sums[FIT_ROWS] = {};
 	for (std::size_t k = 0; k < FIT_ROWS; k++)
