@@ -20,6 +20,13 @@ constexpr std::uint64_t MOST_ADRIFT = 64;
 constexpr std::uint64_t AHEAD = MOST_ADRIFT + CONFIRM;
 constexpr std::uint64_t HELD = 128;
 static_assert(HELD >= AHEAD + ROWS_PER_BLOCK && (HELD & (HELD - 1)) == 0);
+// Where no step fits, bytes of the image left out or typed twice, 1 to
+// MOST_SLIPPED of them: a row's value then names a lost byte outright. The
+// held rows, and the piece of a row after the last, go back to the scanner
+// to be read from the new place.
+constexpr std::size_t MOST_SLIPPED = 16;
+constexpr std::size_t SLIP_BYTES = MOST_SLIPPED + ROW_SIZE + CONFIRM * ROW_SIZE;
+static_assert(HELD * ROW_SIZE + ROW_SIZE <= SCAN_REWIND && SLIP_BYTES <= AHEAD * ROW_SIZE);
 
 struct Row {
 	std::uint32_t address;
@@ -48,11 +55,15 @@ struct Check {
 	bool bad;	// the listing ended at a bad value, on bad_line
 	std::uint64_t bad_line;
 	bool failed;	// a read failed
+	// The piece of a row after the image's last whole row, once read.
+	unsigned char tail[ROW_SIZE];
+	std::size_t tail_len;
 	std::uint64_t differ, extra;
 	// For the search for a fit: the image's first bytes, the listing's
 	// first values.
 	unsigned char image[FIT_BYTES];
 	std::size_t image_kept;
+	std::uint64_t skip;
 	std::uint8_t listed[FIT_ROWS];
 };
 
@@ -71,11 +82,17 @@ bool read_block(Check *c)
 {
 	if (next_block(&c->scan)) {
 		const Scan &s = c->scan;
-		if (c->image_kept < FIT_BYTES) {
-			std::size_t n = std::min(s.bytes, FIT_BYTES - c->image_kept);
-			std::memcpy(c->image + c->image_kept, s.block + s.first * ROW_SIZE, n);
+		// After a slip the scanner hands out bytes kept already once more.
+		const unsigned char *bytes = s.block + s.first * ROW_SIZE;
+		std::uint64_t at = s.offset - c->skip;
+		if (c->image_kept < FIT_BYTES && at + s.bytes > c->image_kept) {
+			std::size_t from = static_cast<std::size_t>(c->image_kept - at);
+			std::size_t n = std::min(s.bytes - from, FIT_BYTES - c->image_kept);
+			std::memcpy(c->image + c->image_kept, bytes + from, n);
 			c->image_kept += n;
 		}
+		c->tail_len = s.bytes - s.count * ROW_SIZE;
+		std::memcpy(c->tail, bytes + s.count * ROW_SIZE, c->tail_len);
 		return true;
 	}
 	c->image_ended = true;
@@ -105,9 +122,12 @@ std::uint64_t rows_ahead(Check *c, std::uint64_t want)
 	return c->rows_read - c->i;
 }
 
-// The listing's next value into `to`; false at its end, or at a bad value.
+// The listing's next value into `to`; false at its end, or at a bad value,
+// after which nothing more is read: the first bad value is the one named.
 bool read_value(Check *c, Value *to)
 {
+	if (c->listing_ended)
+		return false;
 	switch (next_value(&c->listing, &to->value, &to->line)) {
 	case ListingRead::VALUE:
 		return true;
@@ -190,14 +210,101 @@ char *put_text(char *to, const char *text)
 	return to + len;
 }
 
-// Ends a report with the lines of the values it names.
+// The lines of the values a report names.
 void put_lines(const Check *c, std::uint64_t first_line, std::uint64_t last_line)
 {
 	if (first_line == last_line)
-		std::fprintf(c->out, " (line %llu)\n", static_cast<unsigned long long>(first_line));
+		std::fprintf(c->out, " (line %llu)", static_cast<unsigned long long>(first_line));
 	else
-		std::fprintf(c->out, " (lines %llu-%llu)\n", static_cast<unsigned long long>(first_line),
+		std::fprintf(c->out, " (lines %llu-%llu)", static_cast<unsigned long long>(first_line),
 		             static_cast<unsigned long long>(last_line));
+}
+
+// The image's bytes from R[i] on, at most `most` of them: the held rows',
+// then the piece of a row after the image's last. Their number, all there
+// are where fewer, into *all.
+std::size_t image_bytes(const Check *c, unsigned char *to, std::size_t most, std::size_t *all)
+{
+	std::size_t n = 0;
+	for (std::uint64_t k = c->i; k < c->rows_read && n + ROW_SIZE <= most; k++, n += ROW_SIZE)
+		std::memcpy(to + n, row(c, k).bytes, ROW_SIZE);
+	*all = static_cast<std::size_t>(c->rows_read - c->i) * ROW_SIZE + c->tail_len;
+	if (n == *all - c->tail_len) {
+		std::size_t piece = std::min(c->tail_len, most - n);
+		std::memcpy(to + n, c->tail, piece);
+		n += piece;
+	}
+	return n;
+}
+
+std::uint8_t address_sum(std::uint32_t address)
+{
+	return static_cast<std::uint8_t>((address & 0xFF) + (address >> 8 & 0xFF));
+}
+
+// Tries bytes of the image left out or typed twice at R[i], the fewest
+// first, a loss before a doubling; reports the first that CONFIRM rows from
+// the new place bear out, and goes on from there. False where none does.
+bool image_slip(Check *c, std::uint64_t values)
+{
+	unsigned char bytes[SLIP_BYTES];
+	std::size_t all, n = image_bytes(c, bytes, SLIP_BYTES, &all);
+	// Row sums from any byte on, as differences of these.
+	unsigned sums[SLIP_BYTES + 1] = {};
+	for (std::size_t k = 0; k < n; k++)
+		sums[k + 1] = sums[k] + bytes[k];
+	const Row &r = row(c, c->i);
+
+	for (std::size_t e = 1; e <= MOST_SLIPPED; e++) {
+		for (bool lacks : {true, false}) {
+			// The listing's next `covered` values stand for the next
+			// `from` bytes; the rows go on from there.
+			std::size_t covered = lacks ? (e + ROW_SIZE - 1) / ROW_SIZE : 1;
+			std::size_t from = lacks ? covered * ROW_SIZE - e : ROW_SIZE + e;
+			std::uint32_t address = r.address + static_cast<std::uint32_t>(covered * ROW_SIZE);
+			if (n < from + CONFIRM * ROW_SIZE || values < covered + CONFIRM)
+				continue;
+			std::uint64_t t = 0;
+			for (; t < CONFIRM; t++) {
+				std::size_t at = from + t * ROW_SIZE;
+				std::uint8_t sum = static_cast<std::uint8_t>(
+					address_sum(address + static_cast<std::uint32_t>(t * ROW_SIZE)) +
+					sums[at + ROW_SIZE] - sums[at]);
+				if (static_cast<std::uint8_t>(0u - sum) != value(c, c->j + covered + t).value)
+					break;
+			}
+			if (t < CONFIRM)
+				continue;
+
+			const Value &v = value(c, c->j);
+			std::fprintf(c->out, "%08X: image %s %zu %sbyte%s", static_cast<unsigned>(r.address),
+			             lacks ? "lacks" : "has", e, lacks ? "" : "extra ", plural(e));
+			put_lines(c, v.line, value(c, c->j + covered - 1).line);
+			std::fprintf(c->out, ", offset %llX", static_cast<unsigned long long>(r.offset));
+			if (from > 0)
+				std::fputs(", bytes", c->out);
+			for (std::size_t k = 0; k < from; k++)
+				std::fprintf(c->out, " %02X", bytes[k]);
+			if (e == 1) {
+				std::uint8_t byte = lacks ? missing_byte(r.address, bytes, v.value)
+				                          : extra_byte(r.address, bytes, v.value);
+				std::fprintf(c->out, ", the %s byte is %02X", lacks ? "missing" : "extra", byte);
+			}
+			std::fputc('\n', c->out);
+
+			c->differ += covered;
+			c->i += covered;
+			c->j += covered;
+			// What was read past the new place is read again from it.
+			std::uint64_t offset = r.offset + from;
+			c->rows_read = c->i;
+			c->tail_len = 0;
+			c->image_ended = false;
+			rewind_scan(&c->scan, all - from, address, offset);
+			return true;
+		}
+	}
+	return false;
 }
 
 // The streams part at R[i] and V[j]: takes the first step that fits, by the
@@ -211,16 +318,15 @@ void step(Check *c)
 	// test that spares fits() for unrelated values.
 	std::uint8_t row_value = row(c, c->i).value, listed = value(c, c->j).value;
 	if (!fits(c, 1, 1, rows, values)) {
-		for (std::uint64_t d = 1; d <= MOST_ADRIFT; d++) {
-			if (d < rows && row(c, c->i + d).value == listed && fits(c, d, 0, rows, values)) {
-				a = d, b = 0;
-				break;
-			}
-			if (d < values && value(c, c->j + d).value == row_value && fits(c, 0, d, rows, values)) {
-				a = 0, b = d;
-				break;
-			}
+		bool found = false;
+		for (std::uint64_t d = 1; d <= MOST_ADRIFT && !found; d++) {
+			if (d < rows && row(c, c->i + d).value == listed && fits(c, d, 0, rows, values))
+				a = d, b = 0, found = true;
+			else if (d < values && value(c, c->j + d).value == row_value && fits(c, 0, d, rows, values))
+				a = 0, b = d, found = true;
 		}
+		if (!found && image_slip(c, values))
+			return;
 	}
 	const Row &r = row(c, c->i);
 	const Value &v = value(c, c->j);
@@ -247,10 +353,12 @@ void step(Check *c)
 		std::fprintf(c->out, "%08X: listing has no value for %llu row%s", static_cast<unsigned>(r.address),
 		             static_cast<unsigned long long>(a), plural(a));
 		put_lines(c, v.line, v.line);
+		std::fputc('\n', c->out);
 	} else {
 		std::fprintf(c->out, "%08X: listing has %llu extra value%s", static_cast<unsigned>(r.address),
 		             static_cast<unsigned long long>(b), plural(b));
 		put_lines(c, v.line, value(c, c->j + b - 1).line);
+		std::fputc('\n', c->out);
 	}
 	if (b == 0 || a == 1)
 		c->differ += a;
@@ -297,6 +405,22 @@ void align(Check *c)
 
 }  // namespace
 
+std::uint8_t missing_byte(std::uint32_t address, const unsigned char *bytes, std::uint8_t value)
+{
+	unsigned sum = address_sum(address) + value;
+	for (std::size_t k = 0; k < ROW_SIZE - 1; k++)
+		sum += bytes[k];
+	return static_cast<std::uint8_t>(0u - sum);
+}
+
+std::uint8_t extra_byte(std::uint32_t address, const unsigned char *bytes, std::uint8_t value)
+{
+	unsigned sum = address_sum(address) + value;
+	for (std::size_t k = 0; k < ROW_SIZE + 1; k++)
+		sum += bytes[k];
+	return static_cast<std::uint8_t>(sum);
+}
+
 int check_image(std::FILE *image, std::uint32_t start, std::uint64_t skip, std::uint64_t length,
                 std::FILE *listing_file, const char *listing_name, std::FILE *out)
 {
@@ -304,6 +428,7 @@ int check_image(std::FILE *image, std::uint32_t start, std::uint64_t skip, std::
 	Check *c = &check;
 
 	std::memset(c, 0, sizeof *c);
+	c->skip = skip;
 	c->image_file = image;
 	c->listing_file = listing_file;
 	c->out = out;
@@ -337,13 +462,12 @@ int check_image(std::FILE *image, std::uint32_t start, std::uint64_t skip, std::
 		}
 		if (c->failed)
 			return 2;
-		if (!c->bad) {
-			std::fprintf(out, "%08X: image ends, listing has %llu more value%s",
-			             static_cast<unsigned>(c->scan.address), static_cast<unsigned long long>(left),
-			             plural(left));
-			put_lines(c, first_line, last_line);
-			c->extra += left;
-		}
+		std::fprintf(out, "%08X: image ends, listing has %llu more value%s",
+		             static_cast<unsigned>(c->scan.address), static_cast<unsigned long long>(left),
+		             plural(left));
+		put_lines(c, first_line, last_line);
+		std::fputc('\n', out);
+		c->extra += left;
 	}
 	if (c->failed)
 		return 2;

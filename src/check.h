@@ -18,3 +18,11 @@
 // nothing more is written, and ferror tells which file failed.
 int check_image(std::FILE *image, std::uint32_t start, std::uint64_t skip, std::uint64_t length,
                 std::FILE *listing, const char *listing_name, std::FILE *out);
+
+// The byte that the seven `bytes` of the row at `address` lack for the row to
+// have the checksum `value`: a byte of the image left out.
+std::uint8_t missing_byte(std::uint32_t address, const unsigned char *bytes, std::uint8_t value);
+
+// The byte that, taken out of the nine `bytes` of the row at `address`,
+// leaves the row with the checksum `value`: a byte of the image typed twice.
+std::uint8_t extra_byte(std::uint32_t address, const unsigned char *bytes, std::uint8_t value);

@@ -253,12 +253,14 @@ bool to_token(Listing *l)
 
 // Reads the token at pos, keeping its first bytes: VALUE if it is two
 // hexadecimal digits after all (before a blank of Unicode, say), else BAD.
+// A bad token is read no further than its message shows, and a byte more:
+// a listing that is one endless token ends the check at once.
 ListingRead read_token(Listing *l, std::uint8_t *value)
 {
 	std::size_t width;
 
 	l->token_len = 0;
-	while (look(l, &width) == Next::TOKEN) {
+	while (l->token_len <= TOKEN_SHOWN && look(l, &width) == Next::TOKEN) {
 		for (std::size_t i = 0; i < width; i++)
 			if (l->token_len + i < sizeof l->token)
 				l->token[l->token_len + i] = l->data[l->pos + i];

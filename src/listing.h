@@ -20,7 +20,8 @@ struct Listing {
 	std::uint64_t line;	// the line being read, from 1
 	bool line_start;	// no token read on it yet: one may be an address label
 	// After a bad value: its first bytes, enough to cut it after at most
-	// TOKEN_SHOWN of them between characters, and its whole length.
+	// TOKEN_SHOWN of them between characters, and how many were read: all
+	// of it, or more than TOKEN_SHOWN, where reading it stopped.
 	unsigned char token[TOKEN_SHOWN + 4];
 	std::uint64_t token_len;
 	// UTF-16: a byte of a unit whose other byte is still to come, and a

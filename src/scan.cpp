@@ -104,11 +104,13 @@ std::size_t read_block(Scan *scan, unsigned char *to, std::size_t want)
 		if (scan->pos == scan->len) {
 			if (scan->file_ended)
 				break;
-			std::size_t room = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof scan->data, scan->left));
-			scan->len = std::fread(scan->data, 1, room, scan->file);
-			scan->pos = 0;
-			scan->left -= scan->len;
-			scan->file_ended = scan->len < room || scan->left == 0;
+			std::memmove(scan->data, scan->data + scan->len - SCAN_REWIND, SCAN_REWIND);
+			std::size_t room = static_cast<std::size_t>(std::min<std::uint64_t>(SCAN_READ, scan->left));
+			std::size_t n = std::fread(scan->data + SCAN_REWIND, 1, room, scan->file);
+			scan->pos = SCAN_REWIND;
+			scan->len = SCAN_REWIND + n;
+			scan->left -= n;
+			scan->file_ended = n < room || scan->left == 0;
 			continue;
 		}
 		std::size_t n = std::min(want - got, scan->len - scan->pos);
@@ -153,8 +155,17 @@ void start_scan(Scan *scan, std::FILE *in, std::uint32_t start, std::uint64_t of
 	scan->offset = offset;
 	scan->count = scan->bytes = 0;
 	scan->left = length;
-	scan->pos = scan->len = 0;
+	scan->pos = scan->len = SCAN_REWIND;
 	scan->file_ended = false;
+}
+
+void rewind_scan(Scan *scan, std::size_t n, std::uint32_t address, std::uint64_t offset)
+{
+	scan->pos -= n;
+	scan->address = address;
+	scan->offset = offset;
+	scan->count = 0;
+	scan->ended = false;
 }
 
 bool next_block(Scan *scan)

@@ -13,6 +13,11 @@ inline constexpr std::size_t ROWS_PER_BLOCK = BLOCK_SIZE / ROW_SIZE;
 // address add up to 0 modulo 256.
 std::uint8_t row_checksum(std::uint32_t address, const unsigned char *row);
 
+// What the scanner reads from the file at a time, and how many of the bytes
+// it handed out last it can hand out again.
+inline constexpr std::size_t SCAN_READ = 131072;
+inline constexpr std::size_t SCAN_REWIND = 2048;
+
 // A scan in progress. The image is read in large pieces and handed out one
 // block at a time: a trip through stdio for every 128-byte block would cost
 // more than the block's checksums.
@@ -32,10 +37,11 @@ struct Scan {
 	std::size_t first, count, bytes;
 	std::uint64_t left;	// bytes of the image not yet read from the file
 	// The piece of the file at hand: data[pos] to data[len - 1] are still
-	// to be handed out.
+	// to be handed out, and the SCAN_REWIND bytes before pos are the last
+	// ones handed out, for rewind_scan.
 	std::size_t pos, len;
 	bool file_ended;	// the last fread came back short
-	unsigned char data[131072];
+	unsigned char data[SCAN_REWIND + SCAN_READ];
 };
 
 // An image length that sets no limit: the image ends with its file.
@@ -52,6 +58,12 @@ void start_scan(Scan *scan, std::FILE *in, std::uint32_t start, std::uint64_t of
 // read failed: reading on after an error would shift every later row onto
 // the wrong address. The caller tells the two apart with ferror.
 bool next_block(Scan *scan);
+
+// Hands out the last `n` bytes handed out (at most SCAN_REWIND) once more,
+// the first of them now at `address`, a multiple of ROW_SIZE, and `offset`
+// in the file: the image read from another place on, as after a byte of it
+// that went missing or was doubled.
+void rewind_scan(Scan *scan, std::size_t n, std::uint32_t address, std::uint64_t offset);
 
 // Writes the sixteen values as "XX " each into `line`, which has room for
 // 49 characters: the last one is left undefined.

@@ -40,6 +40,11 @@ IMAGE = b"".join(hashlib.sha256(bytes([i])).digest() for i in range(128))
 VALUES = ["%02X" % (-(a // 256 % 256 + a % 256 + sum(IMAGE[a - 0x4000:a - 0x3FF8])) % 256)
           for a in range(0x4000, 0x5000, 8)]
 LINES = [" ".join(VALUES[k:k + 16]) + " \n" for k in range(0, 512, 16)]
+# Its first half, then fill, as an EPROM holds a program, and that listing.
+FILLED = IMAGE[:0x800] + b"\xff" * 0x800
+FILLED_OUT = "".join(LINES[:16]) + "".join(
+    " ".join("%02X" % (-(a // 256 % 256 + a % 256 + 8 * 0xFF) % 256) for a in range(b, b + 128, 8)) + " \n"
+    for b in range(0x4800, 0x5000, 128))
 
 
 class Prefix(NamedTuple):
@@ -107,6 +112,20 @@ def slip(name, listing, out, status=1):
 def edited(k, *values):
     """The listing's values with value k replaced by `values`."""
     return VALUES[:k] + list(values) + VALUES[k + 1:]
+
+
+def lack(at, n=1, image=IMAGE):
+    return image[:at] + image[at + n:]
+
+
+def double(at, n=1, image=IMAGE):
+    return image[:at + n] + image[at:]
+
+
+def lost(name, image, out, listing="".join(LINES), options=()):
+    """--check of an image with bytes left out or typed twice against the 4 KiB image's listing."""
+    return Case(f"image slip: {name}", ["--check", "listing.txt", *options, "4000", "image.bin"], image,
+                out, 1, listing=listing.encode())
 
 
 def part(name, options, out, image=ZERO_TO_F, status=0, **more):
@@ -204,9 +223,11 @@ CASES = [
     Case("a bad skip before a bad length", ["--skip=x", "--length=y", "0", "missing.bin"],
          out="bad skip x\n", status=1),
     fit("a .prg file's load address", b"\x00\x40" + IMAGE, "4000",
-        "listing fits with --skip=2\n511 of 512 rows differ\n", 513),
+        "00004000: image has 2 extra bytes (line 1), offset 0, bytes 00 40 6E 34 0B 9C FF B3 7A 98\n"
+        "listing fits with --skip=2\n1 of 512 rows differ\n", 3),
     fit("skipped in part", b"\x00\x40" + IMAGE, "4000",
-        "listing fits with --skip=2\n510 of 512 rows differ\n", 512, ["--skip=1"]),
+        "00004000: image has 1 extra byte (line 1), offset 1, bytes 40 6E 34 0B 9C FF B3 7A 98, the "
+        "extra byte is 40\nlisting fits with --skip=2\n1 of 512 rows differ\n", 3, ["--skip=1"]),
     fit("the start address forgotten", IMAGE, "0", "listing fits start address 00004000\n"
         "511 of 512 rows differ, listing has 42 extra values\n", 473),
     fit("the start address's high bits kept", IMAGE, "12340000", "listing fits start address "
@@ -251,7 +272,16 @@ CASES = [
     check("a bad value after a report", SAMPLE_OUT.replace("4A", "4G"),
           WRONG_BYTE + "listing.txt:3: bad value 4G\n", 2, image=COPY),
     check("a bad value past the image", SAMPLE_OUT + "00 0x11\n",
-          "listing.txt:4: bad value 0x11\n", 2),
+          "00004128: image ends, listing has 1 more value (line 4)\nlisting.txt:4: bad value 0x11\n", 2),
+    # Reading stops at the first bad token, however far ahead the check has read.
+    check("the first bad value named", "11 22\nZZ\nQQ\n", "00000000: listing 11 (line 1), image 00, "
+          "offset 0, bytes 00 00 00 00 00 00 00 00\n00000008: image ends, listing has 1 more value "
+          "(line 1)\nlisting.txt:2: bad value ZZ\n", 2, image=bytes(8), start="0"),
+    check("the first bad value named, good ones after it", "11 22\nZZ\n33 44", "00000000: listing 11 "
+          "(line 1), image 00, offset 0, bytes 00 00 00 00 00 00 00 00\n00000008: image ends, listing "
+          "has 1 more value (line 1)\nlisting.txt:2: bad value ZZ\n", 2, image=bytes(8), start="0"),
+    check("an endless bad value", None, "/dev/zero:1: bad value " + "\\x00" * 64 + "...\n", 2,
+          args=["--check", "/dev/zero", "0", "image.bin"], posix=True),
     check("empty image and listing", "", "all 0 rows match\n", 0, image=b""),
     check("empty image", SAMPLE_OUT, "00004000: image ends, listing has 37 more values (lines 1-3)\n"
           "0 of 0 rows differ, listing has 37 extra values\n", image=b""),
@@ -307,6 +337,40 @@ CASES = [
          "listing.txt:1: bad value " + "x" * 63 + "...\n", 2),
     slip("a bad value ending the listing early", VALUES[:10] + ["zz"],
          "listing.txt:1: bad value zz\n", 2),
+    # Bytes of the image left out or typed twice, against the 4 KiB image's listing.
+    lost("a byte left out", lack(0x323), "00004320: image lacks 1 byte (line 7), offset 320, "
+         "bytes 68 AA 2E E5 DF F9 6E, the missing byte is 2E\n1 of 512 rows differ\n"),
+    lost("a byte typed twice", double(0x323), "00004320: image has 1 extra byte (line 7), offset 320, "
+         "bytes 68 AA 2E 2E 2E E5 DF F9 6E, the extra byte is 2E\n1 of 512 rows differ\n"),
+    lost("a line of a dump left out", lack(0x500, 16), "00004500: image lacks 16 bytes (line 11), "
+         "offset 500\n2 of 512 rows differ\n"),
+    lost("a line of a dump typed twice", double(0x500, 16), "00004510: image has 16 extra bytes "
+         "(line 11), offset 510, bytes 32 EB B1 AB CC 1C 60 1C EB 9C 4E 3C 4F AB A0 CA A5 B8 5B B9 "
+         "8C 4F 1E 66\n1 of 512 rows differ\n"),
+    lost("3 bytes lost by a read-out", lack(0x9A5, 3), "000049A0: image lacks 3 bytes (line 20), "
+         "offset 9A0, bytes 08 F2 71 88 7C\n1 of 512 rows differ\n"),
+    lost("in the first row", lack(2), "00004000: image lacks 1 byte (line 1), offset 0, bytes 6E 34 "
+         "9C FF B3 7A 98, the missing byte is 0B\n1 of 512 rows differ\n"),
+    # Too near the end for four rows to bear a slip out.
+    lost("in the second-last row", lack(0xFF2), "00004FF0: listing FF (line 32), image 6E, offset FF0, "
+         "bytes F6 BF FB 0A EE 01 57 53\n00004FF8: image ends, listing has 1 more value (line 32)\n"
+         "1 of 511 rows differ, listing has 1 extra value\n"),
+    lost("two, the second counted from the first", double(0xA00, image=IMAGE[:0x323] + IMAGE[0x324:]),
+         "00004320: image lacks 1 byte (line 7), offset 320, bytes 68 AA 2E E5 DF F9 6E, the missing "
+         "byte is 2E\n00004A00: image has 1 extra byte (line 21), offset 9FF, bytes 5C 62 62 E0 91 B8 "
+         "C0 56 5F, the extra byte is 62\n2 of 512 rows differ\n"),
+    lost("beside a value skipped", lack(0x323), "00004320: image lacks 1 byte (line 1), offset 320, "
+         "bytes 68 AA 2E E5 DF F9 6E, the missing byte is 2E\n00004370: listing has no value for 1 row "
+         "(line 1)\n2 of 512 rows differ\n", listing=" ".join(edited(110)) + "\n"),
+    lost("17 bytes, none claimed", lack(0x500, 17), Tail("00004FE8: image ends, listing has 63 more "
+         "values (lines 29-32)\n348 of 509 rows differ, listing has 63 extra values\n", 291)),
+    lost("in fill, nowhere to be seen", lack(0x900, image=FILLED), "00004FF8: image ends, listing has 1 "
+         "more value (line 32)\n0 of 511 rows differ, listing has 1 extra value\n", listing=FILLED_OUT),
+    lost("before fill", lack(0x323, image=FILLED), "00004320: image lacks 1 byte (line 7), offset 320, "
+         "bytes 68 AA 2E E5 DF F9 6E, the missing byte is 2E\n1 of 512 rows differ\n", listing=FILLED_OUT),
+    lost("offsets counting --skip", b"hdr" + lack(0x323), "00004320: image lacks 1 byte (line 7), "
+         "offset 323, bytes 68 AA 2E E5 DF F9 6E, the missing byte is 2E\n1 of 512 rows differ\n",
+         options=["--skip=3"]),
     check("listing named in Cyrillic", SAMPLE_OUT, ALL_MATCH, 0, listing_name="список.txt"),
     check("missing listing", None, "cannot open listing.txt\n", 2),
     check("missing image", SAMPLE_OUT, "cannot open image.bin\n", 2, image=None),
