@@ -2,7 +2,8 @@
 // output: the plain per-row checksums laid out one line per block touched,
 // each value making its row and address bytes add up to 0 modulo 256. Then
 // the check of that image against its own output with an edit made to it,
-// against the comparison done plainly with everything in hand.
+// and of the image with bytes left out or put in against its own output as
+// it was, against the comparison done plainly with everything in hand.
 #include <algorithm>
 #include <cstdarg>
 #include <cstddef>
@@ -51,12 +52,6 @@ static std::string format(const char *form, ...)
 	va_end(args);
 	return text;
 }
-
-struct Row {
-	std::uint32_t address;
-	std::size_t offset;
-	unsigned value;
-};
 
 struct Value {
 	unsigned value;
@@ -192,76 +187,116 @@ static std::string plain_fit(const std::uint8_t *image, std::size_t size, std::u
 	return "";
 }
 
-// The check at its plainest: the image's rows and the listing's values in
-// hand, walked in step as the rules say.
+// The check at its plainest: the image and the listing's values in hand,
+// walked in step as the rules say, each row read where the image is at.
 static std::string plain_check(const std::uint8_t *image, std::size_t size, std::uint32_t start,
                                const std::string &listing, int *status)
 {
-	std::vector<Row> R;
-	for (std::size_t at = 0; at + ROW_SIZE <= size; at += ROW_SIZE, start += ROW_SIZE)
-		R.push_back({start, at, row_checksum(start, image + at)});
 	std::string bad, out;
-	std::size_t bad_line = 0, M = R.size(), differ = 0, extra = 0, i = 0, j = 0;
+	std::size_t bad_line = 0, differ = 0, extra = 0, i = 0, j = 0, p = 0;
+	std::uint32_t A = start;
 	std::vector<Value> V = plain_values(listing, &bad, &bad_line);
 	std::size_t P = V.size();
-	auto fits = [&](std::size_t a, std::size_t b) {
-		if (i + a > M || j + b > P)
-			return false;
-		std::size_t n = std::min({std::size_t{4}, M - i - a, P - j - b});
-		for (std::size_t t = 0; t < n; t++)
-			if (R[i + a + t].value != V[j + b + t].value)
-				return false;
-		return n > 0 || (i + a == M && j + b == P);
+	auto rows = [&] { return (size - p) / ROW_SIZE; };	// left from p on
+	auto R = [&](std::size_t k) {
+		return row_checksum(A + static_cast<std::uint32_t>(8 * k), image + p + 8 * k);
 	};
-	while (i < M && j < P) {
-		if (R[i].value == V[j].value) {
-			i++, j++;
+	auto fits = [&](std::size_t a, std::size_t b) {
+		if (a > rows() || j + b > P)
+			return false;
+		std::size_t n = std::min({std::size_t{4}, rows() - a, P - j - b});
+		for (std::size_t t = 0; t < n; t++)
+			if (R(a + t) != V[j + b + t].value)
+				return false;
+		return n > 0 || (a == rows() && j + b == P);
+	};
+	// The image read on from byte q at address x: do its next four rows
+	// have the four values from V[k] on?
+	auto slip_fits = [&](std::size_t q, std::uint32_t x, std::size_t k) {
+		if (q + 32 > size || k + 4 > P)
+			return false;
+		for (std::size_t t = 0; t < 4; t++)
+			if (row_checksum(x + static_cast<std::uint32_t>(8 * t), image + q + 8 * t) != V[k + t].value)
+				return false;
+		return true;
+	};
+	while (rows() > 0 && j < P) {
+		if (R(0) == V[j].value) {
+			i++, j++, p += 8, A += 8;
 			continue;
 		}
 		std::size_t a = 1, b = 1;
-		for (std::size_t d = 1; d <= 64 && !fits(1, 1); d++) {
-			if (fits(d, 0)) {
-				a = d, b = 0;
-				break;
-			}
-			if (fits(0, d)) {
-				a = 0, b = d;
-				break;
+		bool found = fits(1, 1), slipped = false;
+		for (std::size_t d = 1; d <= 64 && !found; d++) {
+			if (fits(d, 0))
+				a = d, b = 0, found = true;
+			else if (fits(0, d))
+				a = 0, b = d, found = true;
+		}
+		const std::uint8_t *x = image + p;
+		for (std::size_t e = 1; e <= 16 && !found; e++) {
+			for (int lacks = 1; lacks >= 0 && !found; lacks--) {
+				std::size_t C = lacks ? (e + 7) / 8 : 1, B = lacks ? 8 * C - e : 8 + e;
+				std::uint32_t next = A + static_cast<std::uint32_t>(8 * C);
+				if (!slip_fits(p + B, next, j + C))
+					continue;
+				found = slipped = true;
+				out += format("%08X: image %s %zu %sbyte%s", A, lacks ? "lacks" : "has", e,
+				              lacks ? "" : "extra ", plural(e));
+				out += lines(V[j].line, V[j + C - 1].line);
+				out.pop_back();
+				out += format(", offset %zX", p) + (B > 0 ? ", bytes" : "");
+				for (std::size_t k = 0; k < B; k++)
+					out += format(" %02X", x[k]);
+				// The byte that, put in or taken out, makes the row's value the listed one.
+				for (unsigned byte = 0; byte < 256 && e == 1; byte++) {
+					unsigned sum = (A & 0xFF) + (A >> 8 & 0xFF) + V[j].value;
+					for (std::size_t k = 0; k < B; k++)
+						sum += x[k];
+					if ((lacks ? sum + byte : sum - byte) % 256 == 0)
+						out += format(", the %s byte is %02X", lacks ? "missing" : "extra", byte);
+				}
+				out += "\n";
+				differ += C;
+				i += C, j += C, p += B, A = next;
 			}
 		}
-		const Row &r = R[i];
-		const std::uint8_t *x = image + r.offset;
+		if (slipped)
+			continue;
 		if (a == 1 && b == 1)
 			out += format("%08X: listing %02X (line %zu), image %02X, offset %zX, bytes %02X %02X "
-			              "%02X %02X %02X %02X %02X %02X\n", r.address, V[j].value, V[j].line, r.value,
-			              r.offset, x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7]);
+			              "%02X %02X %02X %02X %02X %02X\n", A, V[j].value, V[j].line, R(0),
+			              p, x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7]);
 		else if (b == 0)
-			out += format("%08X: listing has no value for %zu row%s", r.address, a, plural(a)) +
+			out += format("%08X: listing has no value for %zu row%s", A, a, plural(a)) +
 			       lines(V[j].line, V[j].line);
 		else
-			out += format("%08X: listing has %zu extra value%s", r.address, b, plural(b)) +
+			out += format("%08X: listing has %zu extra value%s", A, b, plural(b)) +
 			       lines(V[j].line, V[j + b - 1].line);
 		differ += b == 0 || a == 1 ? a : 0;
 		extra += a == 0 ? b : 0;
-		i += a, j += b;
+		i += a, j += b, p += 8 * a, A += static_cast<std::uint32_t>(8 * a);
+	}
+	// A listing that stops at a bad value has not ended: its rows are not
+	// counted as missing, but the values before it that no row has are.
+	std::size_t M = i + rows();
+	if (rows() > 0 && bad.empty()) {
+		out += format("%08X: listing ends, image has %zu more row%s\n", A, rows(), plural(rows()));
+		differ += rows();
+	} else if (j < P) {
+		out += format("%08X: image ends, listing has %zu more value%s", A, P - j, plural(P - j)) +
+		       lines(V[j].line, V.back().line);
+		extra += P - j;
 	}
 	if (!bad.empty()) {
 		*status = 2;
 		return out + format("listing:%zu: bad value ", bad_line) + bad + "\n";
 	}
-	if (i < M) {
-		out += format("%08X: listing ends, image has %zu more row%s\n", R[i].address, M - i, plural(M - i));
-		differ += M - i;
-	} else if (j < P) {
-		out += format("%08X: image ends, listing has %zu more value%s", start, P - j, plural(P - j)) +
-		       lines(V[j].line, V.back().line);
-		extra += P - j;
-	}
 	*status = differ > 0 || extra > 0;
 	if (*status == 0)
 		return out + format("all %zu rows match\n", M);
 	if (P >= FIT_ROWS)
-		out += plain_fit(image, size, R.empty() ? start : R[0].address, V);
+		out += plain_fit(image, size, start, V);
 	return out + format("%zu of %zu rows differ", differ, M) +
 	       (extra > 0 ? format(", listing has %zu extra value%s", extra, plural(extra)) : "") + "\n";
 }
@@ -400,6 +435,42 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 	int status = check_image(in, start, 0, WHOLE_FILE, listed, "listing", out), expected;
 	std::string report = contents(out);
 	if (report != plain_check(image, image_size, start, listing, &expected) || status != expected)
+		std::abort();
+	std::fclose(in);
+	std::fclose(listed);
+
+	// The image with bytes left out or typed twice, once or twice over,
+	// against its own output as it was: 1 to 17 bytes at a place and of a
+	// kind that its bytes pick.
+	std::vector<std::uint8_t> slipped(image, image + image_size);
+	for (std::size_t k = 0; k + 2 < image_size && k < 6; k += 3) {
+		if (k > 0 && image[k] % 2 == 0)
+			break;
+		std::size_t at = image[k] * slipped.size() / 256, n = image[k + 1] % 17 + 1;
+		n = std::min(n, slipped.size() - at);
+		if (image[k + 2] % 2 == 0)
+			slipped.erase(slipped.begin() + static_cast<std::ptrdiff_t>(at),
+			              slipped.begin() + static_cast<std::ptrdiff_t>(at + n));
+		else if (image[k + 2] % 4 == 1) {	// typed twice
+			std::vector<std::uint8_t> twice(slipped.begin() + static_cast<std::ptrdiff_t>(at - std::min(at, n)),
+			                                slipped.begin() + static_cast<std::ptrdiff_t>(at));
+			slipped.insert(slipped.begin() + static_cast<std::ptrdiff_t>(at), twice.begin(), twice.end());
+		} else
+			slipped.insert(slipped.begin() + static_cast<std::ptrdiff_t>(at), n, image[k + 2]);
+	}
+	in = std::tmpfile();
+	listed = std::tmpfile();
+	if (in == nullptr || listed == nullptr)
+		std::abort();
+	std::fwrite(slipped.data(), 1, slipped.size(), in);
+	std::fwrite(text.data(), 1, text.size(), listed);
+	std::rewind(in);
+	std::rewind(listed);
+	std::rewind(out);
+	status = check_image(in, start, 0, WHOLE_FILE, listed, "listing", out);
+	report = contents(out);
+	if (report != plain_check(slipped.data(), slipped.size(), start, text, &expected) ||
+	    status != expected)
 		std::abort();
 	std::fclose(in);
 	std::fclose(out);

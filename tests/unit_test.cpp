@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "address.h"
+#include "check.h"
 #include "fit.h"
 #include "listing.h"
 #include "scan.h"
@@ -79,6 +80,16 @@ TEST(RowChecksum, AddressBytesAndDataSumToZero)
 		for (unsigned char b : c.row)
 			sum += b;
 		EXPECT_EQ(sum % 256, 0u) << std::hex << "address " << c.address;
+		// The value names a byte left out, or typed twice, wherever it was.
+		for (std::size_t k = 0; k < ROW_SIZE; k++) {
+			Bytes lacking = c.row, doubled = c.row;
+			lacking.erase(lacking.begin() + static_cast<std::ptrdiff_t>(k));
+			doubled.insert(doubled.begin() + static_cast<std::ptrdiff_t>(k), c.row[k]);
+			EXPECT_EQ(missing_byte(c.address, lacking.data(), static_cast<std::uint8_t>(c.expected)), c.row[k])
+				<< std::hex << "address " << c.address << ", byte " << k;
+			EXPECT_EQ(extra_byte(c.address, doubled.data(), static_cast<std::uint8_t>(c.expected)), c.row[k])
+				<< std::hex << "address " << c.address << ", byte " << k;
+		}
 	}
 }
 
