@@ -21,8 +21,8 @@ of unrelated values, and then:
   is wrong, which looks for a start address or skip that fits and finds
   none, against the same with a later value wrong, which does not look;
 - reads rowtally's peak memory on a 128 MiB and a 4 KiB image, plain,
-  checked, and checked against unrelated values (/usr/bin/time, Debian's
-  time).
+  checked, checked against unrelated values, and with a byte left out
+  every 64 KiB (/usr/bin/time, Debian's time).
 Exits 1 if a target is missed. --count does the first only: a check that
 does not depend on the machine's load, for CI.
 """
@@ -230,7 +230,9 @@ def main():
     for name, command in (("", lambda path: [tool, "0", path]),
                           (", --check", lambda path: [tool, "--check", listing(tool, path), "0", path]),
                           (", --check, unrelated values",
-                           lambda path: [tool, "--check", unrelated(path), "0", path])):
+                           lambda path: [tool, "--check", unrelated(path), "0", path]),
+                          (", --check, a byte left out every 64 KiB",
+                           lambda path: [tool, "--check", listing(tool, path), "0", lacking(path)])):
         peaks = {checked: [], small: []}
         for _ in range(11):
             for path in peaks:
