@@ -10,6 +10,7 @@
 
 #include "address.h"
 #include "check.h"
+#include "listing.h"
 #include "scan.h"
 
 static const char usage[] = "usage: rowtally start-address file-name\n";
@@ -37,6 +38,22 @@ static const char help[] =
 	"\n"
 	"The manual: man rowtally; on Windows, README.txt beside rowtally.exe.\n";
 
+// Writes a message that shows a name or an argument, which may hold any
+// bytes: those that could steer the terminal are shown escaped.
+static void say(const char *before, const char *name, const char *after)
+{
+	std::fputs(before, stdout);
+	write_shown(name, stdout);
+	std::fputs(after, stdout);
+}
+
+// The same, for a command line that is wrong as a whole: the usage follows.
+static void misuse(const char *before, const char *name, const char *after)
+{
+	say(before, name, after);
+	std::fputs(usage, stdout);
+}
+
 // The C runtime's own stat and fseek stop at 2 GiB on Windows; POSIX has
 // 64-bit ones for every build.
 #if defined(_WIN32)
@@ -61,7 +78,7 @@ static std::FILE *open_file(const char *name)
 		f = nullptr;
 	}
 	if (f == nullptr)
-		std::printf("cannot open %s\n", name);
+		say("cannot open ", name, "\n");
 	return f;
 }
 
@@ -85,10 +102,12 @@ static bool skip_bytes(std::FILE *f, const char *name, std::uint64_t n)
 		left -= got;
 		if (got == want)
 			continue;
-		if (std::ferror(f))
-			std::printf("cannot read %s\n", name);
-		else
-			std::printf("cannot skip %llu bytes of %s\n", static_cast<unsigned long long>(n), name);
+		if (std::ferror(f)) {
+			say("cannot read ", name, "\n");
+		} else {
+			std::printf("cannot skip %llu bytes", static_cast<unsigned long long>(n));
+			say(" of ", name, "\n");
+		}
 		return false;
 	}
 	return true;
@@ -99,7 +118,7 @@ static bool skip_bytes(std::FILE *f, const char *name, std::uint64_t n)
 static int close_read(std::FILE *f, const char *name, int status, int failure)
 {
 	if (std::ferror(f)) {
-		std::printf("cannot read %s\n", name);
+		say("cannot read ", name, "\n");
 		status = failure;
 	}
 	std::fclose(f);
@@ -206,7 +225,7 @@ int main(int argc, char *argv[])
 	std::uint64_t skip = 0, length = WHOLE_FILE;
 
 	if (unknown != nullptr)
-		std::printf("unknown option %s\n%s", unknown, usage);
+		misuse("unknown option ", unknown, "\n");
 	else if (needs != nullptr)
 		std::printf("%s\n%s", needs, usage);
 	else if (wants_help || wants_version)
@@ -214,13 +233,13 @@ int main(int argc, char *argv[])
 	else if (argc - i < 2)
 		std::fputs(usage, stdout);
 	else if (!parse_address(argv[i], &start))
-		std::printf("bad start address %s\n", argv[i]);
+		say("bad start address ", argv[i], "\n");
 	else if (start % ROW_SIZE != 0)
-		std::printf("start address %s is not a multiple of 8\n", argv[i]);
+		say("start address ", argv[i], " is not a multiple of 8\n");
 	else if (skip_text != nullptr && !parse_count(skip_text, &skip))
-		std::printf("bad skip %s\n", skip_text);
+		say("bad skip ", skip_text, "\n");
 	else if (length_text != nullptr && !parse_count(length_text, &length))
-		std::printf("bad length %s\n", length_text);
+		say("bad length ", length_text, "\n");
 	else if (listing != nullptr)
 		status = check_file(listing, argv[i + 1], start, skip, length);
 	else

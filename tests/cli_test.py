@@ -126,6 +126,11 @@ def fit(name, image, start, out, lines, options=(), listing="".join(LINES)):
                 Tail(out, lines), 1, listing=listing.encode())
 
 
+def shown(name, args, out, status=1, **more):
+    """A message naming an argument that holds bytes a terminal would act on."""
+    return Case(f"shown safely: {name}", args, out=out, status=status, **more)
+
+
 def named(name):
     return Case(f"image named {name}", ["0", name], ZERO_TO_F, "E4 9C \n", image_name=name)
 
@@ -147,6 +152,25 @@ CASES = [
     *map(named, ["прошивка.bin", "ファームウェア.bin", "εικόνα.bin", "📟 rom.bin"]),
     Case("missing file named in Japanese", ["0", "無い.bin"], out="cannot open 無い.bin\n",
          status=1),
+    shown("a terminal's escape sequence", ["0", "no\x1b]0;pwned\x07name"],
+          "cannot open no\\x1B]0;pwned\\x07name\n"),
+    shown("C1 controls and DEL", ["0", "a\u0085b\u009b\x7f"],
+          "cannot open a\\xC2\\x85b\\xC2\\x9B\\x7F\n"),
+    shown("bytes of no character", ["0", b"\xff\xe2\x80z"], "cannot open \\xFF\\xE2\\x80z\n",
+          posix=True),  # Windows takes arguments as UTF-16
+    shown("a long name, whole", ["0", "é" * 100 + "\x1b"],
+          "cannot open " + "é" * 100 + "\\x1B\n"),
+    shown("a start address", ["\x1b[2J", "missing.bin"], "bad start address \\x1B[2J\n"),
+    shown("an unaligned start address", ["4004\x07", "missing.bin"],
+          "start address 4004\\x07 is not a multiple of 8\n"),
+    shown("an unknown option", ["--\x1b[2J", "0", "missing.bin"],
+          "unknown option --\\x1B[2J\n" + USAGE),
+    shown("a skip", ["--skip=\x1b", "0", "missing.bin"], "bad skip \\x1B\n"),
+    shown("a length", ["--check=x", "--length=1\u009b", "0", "missing.bin"],
+          "bad length 1\\xC2\\x9B\n", 2),
+    shown("a name past which no skip goes", ["--skip=1", "0", "image\x07.bin"],
+          "cannot skip 1 bytes of image\\x07.bin\n", image=b"", image_name="image\x07.bin",
+          posix=True),
     Case("empty file", ["0", "image.bin"], b""),
     Case("no whole row", ["0", "image.bin"], bytes(5), "\n"),
     Case("piece in a block of its own", ["0", "image.bin"], bytes(130), ZEROS_LINE + "\n"),
