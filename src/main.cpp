@@ -188,6 +188,17 @@ static bool take_option(int argc, char *argv[], int *i, const char *name, const 
 	return true;
 }
 
+// Whether `arg` is one of rowtally's own options, with or without "=VALUE".
+static bool own_option(const char *arg)
+{
+	for (const char *name : {"--check", "--skip", "--length", "--help", "--version"}) {
+		std::size_t len = std::strlen(name);
+		if (std::strncmp(arg, name, len) == 0 && (arg[len] == '\0' || arg[len] == '='))
+			return true;
+	}
+	return false;
+}
+
 int main(int argc, char *argv[])
 {
 	const char *listing = nullptr, *skip_text = nullptr, *length_text = nullptr;
@@ -218,6 +229,16 @@ int main(int argc, char *argv[])
 			unknown = arg;
 		}
 	}
+	// Arguments after the file name are ignored, but an option there would
+	// be dropped unseen: a script that meant to check would take the values
+	// printed for success. The first such option is refused.
+	const char *late = nullptr;
+	for (int k = i + 2; k < argc; k++) {
+		if (!own_option(argv[k]))
+			continue;
+		late = late != nullptr ? late : argv[k];
+		checking |= std::strncmp(argv[k], "--check", 7) == 0;
+	}
 	// With --check, status 1 says that rows differ; every failure is 2.
 	int failure = checking ? 2 : 1;
 	int status = failure;
@@ -232,6 +253,9 @@ int main(int argc, char *argv[])
 		status = std::fputs(wants_help ? help : "rowtally " ROWTALLY_VERSION "\n", stdout) < 0;
 	else if (argc - i < 2)
 		std::fputs(usage, stdout);
+	else if (late != nullptr)
+		std::printf("option %.*s must come before the start address\n%s",
+		            static_cast<int>(std::strcspn(late, "=")), late, usage);
 	else if (!parse_address(argv[i], &start))
 		say("bad start address ", argv[i], "\n");
 	else if (start % ROW_SIZE != 0)

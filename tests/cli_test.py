@@ -126,6 +126,13 @@ def fit(name, image, start, out, lines, options=(), listing="".join(LINES)):
                 Tail(out, lines), 1, listing=listing.encode())
 
 
+def late(option, *args, status=1, before=()):
+    """One of rowtally's options after the file name, where it would go unseen."""
+    return Case(f"option after the file name: {[*before, *args]}",
+                [*before, "0", "image.bin", *args], ZERO_TO_F,
+                f"option {option} must come before the start address\n" + USAGE, status)
+
+
 def shown(name, args, out, status=1, **more):
     """A message naming an argument that holds bytes a terminal would act on."""
     return Case(f"shown safely: {name}", args, out=out, status=status, **more)
@@ -186,6 +193,14 @@ CASES = [
          "unknown option --bogus\n" + USAGE, 1),
     Case("unknown option with --check", ["--check=x", "--80", "0", "image.bin"], ZERO_TO_F,
          "unknown option --80\n" + USAGE, 2),
+    late("--length", "--length=16"),
+    late("--skip", "x", "--skip", "8"),
+    late("--help", "--help"),
+    late("--version", "--version=2", "--check=listing.txt", status=2),
+    late("--check", "--check", "listing.txt", status=2),
+    late("--length", "--length", "8", status=2, before=["--check=listing.txt"]),
+    Case("later arguments that are no option of its own ignored", ["0", "image.bin", "--skipped",
+         "--", "-v", "--check-all"], ZERO_TO_F, "E4 9C \n"),
     Case("--check without a listing", ["--check"], out="option --check needs a listing\n"
          + USAGE, status=2),
     Case("--version", ["--version", "0"], out="rowtally 1.3.0\n"),
