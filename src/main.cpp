@@ -34,7 +34,8 @@ static const char help[] =
 	"  --               end the options\n"
 	"\n"
 	"Exit status: 0 on success, 1 on failure; with --check, 0 when every row\n"
-	"matches, 1 when any row differs, 2 on failure.\n"
+	"matches, 1 when any row differs or the listing has values that no row has,\n"
+	"2 on failure.\n"
 	"\n"
 	"The manual: man rowtally; on Windows, README.txt beside rowtally.exe.\n";
 
@@ -105,7 +106,7 @@ static bool skip_bytes(std::FILE *f, const char *name, std::uint64_t n)
 		if (std::ferror(f)) {
 			say("cannot read ", name, "\n");
 		} else {
-			std::printf("cannot skip %llu bytes", static_cast<unsigned long long>(n));
+			std::printf("cannot skip %llu byte%s", static_cast<unsigned long long>(n), n == 1 ? "" : "s");
 			say(" of ", name, "\n");
 		}
 		return false;
