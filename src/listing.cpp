@@ -162,6 +162,42 @@ std::size_t char_width(const unsigned char *p, std::size_t n)
 	return width;
 }
 
+// How many of the n bytes at t, at most `most`, make whole characters; a
+// byte of no character counts as one. At least one where `most` is 4 or more.
+std::size_t whole_chars(const unsigned char *t, std::size_t n, std::size_t most)
+{
+	std::size_t cut = 0;
+	for (std::size_t width; cut < n; cut += width) {
+		width = std::max<std::size_t>(char_width(t + cut, n - cut), 1);
+		if (cut + width > most)
+			break;
+	}
+	return cut;
+}
+
+// Writes the n bytes at t to `to` as a message shows them, at most 4n bytes:
+// C0 and C1 controls, DEL and bytes of no character as \xHH, so that a
+// name or a listing can never steer the terminal; the rest as it stands.
+char *put_shown(const unsigned char *t, std::size_t n, char *to)
+{
+	for (std::size_t i = 0, width; i < n; i += width) {
+		width = char_width(t + i, n - i);
+		bool escape = width == 0 || t[i] < 0x20 || t[i] == 0x7F || (t[i] == 0xC2 && t[i + 1] < 0xA0);
+		width = std::max<std::size_t>(width, 1);
+		for (std::size_t k = i; k < i + width; k++) {
+			if (escape) {
+				*to++ = '\\';
+				*to++ = 'x';
+				*to++ = "0123456789ABCDEF"[t[k] >> 4];
+				*to++ = "0123456789ABCDEF"[t[k] & 0xF];
+			} else {
+				*to++ = static_cast<char>(t[k]);
+			}
+		}
+	}
+	return to;
+}
+
 // The blanks of Unicode that web pages, PDFs and word processors put
 // between values, and U+FEFF, a byte order mark where two files were joined.
 bool unicode_blank(const unsigned char *p, std::size_t width)
@@ -392,31 +428,24 @@ std::size_t take_values(Listing *l, const char *text, std::size_t count)
 void write_token(const Listing *l, std::FILE *out)
 {
 	const unsigned char *t = l->token;
-	std::size_t kept = l->token_len < sizeof l->token ? l->token_len : sizeof l->token, cut = 0;
-
-	for (std::size_t width; cut < kept; cut += width) {
-		width = std::max<std::size_t>(char_width(t + cut, kept - cut), 1);
-		if (cut + width > TOKEN_SHOWN)
-			break;
-	}
-	char shown[4 * TOKEN_SHOWN + 4], *to = shown;
-	for (std::size_t i = 0, width; i < cut; i += width) {
-		width = char_width(t + i, cut - i);
-		// C0 and C1 controls, DEL, and bytes of no character.
-		bool escape = width == 0 || t[i] < 0x20 || t[i] == 0x7F || (t[i] == 0xC2 && t[i + 1] < 0xA0);
-		width = std::max<std::size_t>(width, 1);
-		for (std::size_t k = i; k < i + width; k++) {
-			if (escape) {
-				*to++ = '\\';
-				*to++ = 'x';
-				*to++ = "0123456789ABCDEF"[t[k] >> 4];
-				*to++ = "0123456789ABCDEF"[t[k] & 0xF];
-			} else {
-				*to++ = static_cast<char>(t[k]);
-			}
-		}
-	}
+	std::size_t kept = l->token_len < sizeof l->token ? l->token_len : sizeof l->token;
+	std::size_t cut = whole_chars(t, kept, TOKEN_SHOWN);
+	char shown[4 * TOKEN_SHOWN + 4];
+	char *to = put_shown(t, cut, shown);
 	if (cut < l->token_len)
 		to = std::copy_n("...", 3, to);
 	std::fwrite(shown, 1, static_cast<std::size_t>(to - shown), out);
+}
+
+void write_shown(const char *text, std::FILE *out)
+{
+	const unsigned char *t = reinterpret_cast<const unsigned char *>(text);
+	char shown[4 * TOKEN_SHOWN];
+
+	// In pieces of whole characters, so that a long name is shown whole.
+	for (std::size_t left = std::strlen(text), n; left > 0; t += n, left -= n) {
+		n = whole_chars(t, left, TOKEN_SHOWN);
+		char *to = put_shown(t, n, shown);
+		std::fwrite(shown, 1, static_cast<std::size_t>(to - shown), out);
+	}
 }

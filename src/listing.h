@@ -55,3 +55,7 @@ std::size_t take_values(Listing *listing, const char *text, std::size_t count);
 // it goes on, with control bytes and bytes of no character as \xHH, so that
 // nothing in a listing can steer the terminal.
 void write_token(const Listing *listing, std::FILE *out);
+
+// Writes `text`, a name or an argument, whole, with its bytes shown as
+// write_token shows them, so that no name can steer the terminal either.
+void write_shown(const char *text, std::FILE *out);

@@ -10,6 +10,7 @@
 
 #include "address.h"
 #include "check.h"
+#include "listing.h"
 #include "scan.h"
 
 static const char usage[] = "usage: rowtally start-address file-name\n";
@@ -33,9 +34,26 @@ static const char help[] =
 	"  --               end the options\n"
 	"\n"
 	"Exit status: 0 on success, 1 on failure; with --check, 0 when every row\n"
-	"matches, 1 when any row differs, 2 on failure.\n"
+	"matches, 1 when any row differs or the listing has values that no row has,\n"
+	"2 on failure.\n"
 	"\n"
 	"The manual: man rowtally; on Windows, README.txt beside rowtally.exe.\n";
+
+// Writes a message that shows a name or an argument, which may hold any
+// bytes: those that could steer the terminal are shown escaped.
+static void say(const char *before, const char *name, const char *after)
+{
+	std::fputs(before, stdout);
+	write_shown(name, stdout);
+	std::fputs(after, stdout);
+}
+
+// The same, for a command line that is wrong as a whole: the usage follows.
+static void misuse(const char *before, const char *name, const char *after)
+{
+	say(before, name, after);
+	std::fputs(usage, stdout);
+}
 
 // The C runtime's own stat and fseek stop at 2 GiB on Windows; POSIX has
 // 64-bit ones for every build.
@@ -61,7 +79,7 @@ static std::FILE *open_file(const char *name)
 		f = nullptr;
 	}
 	if (f == nullptr)
-		std::printf("cannot open %s\n", name);
+		say("cannot open ", name, "\n");
 	return f;
 }
 
@@ -85,10 +103,12 @@ static bool skip_bytes(std::FILE *f, const char *name, std::uint64_t n)
 		left -= got;
 		if (got == want)
 			continue;
-		if (std::ferror(f))
-			std::printf("cannot read %s\n", name);
-		else
-			std::printf("cannot skip %llu bytes of %s\n", static_cast<unsigned long long>(n), name);
+		if (std::ferror(f)) {
+			say("cannot read ", name, "\n");
+		} else {
+			std::printf("cannot skip %llu byte%s", static_cast<unsigned long long>(n), n == 1 ? "" : "s");
+			say(" of ", name, "\n");
+		}
 		return false;
 	}
 	return true;
@@ -99,7 +119,7 @@ static bool skip_bytes(std::FILE *f, const char *name, std::uint64_t n)
 static int close_read(std::FILE *f, const char *name, int status, int failure)
 {
 	if (std::ferror(f)) {
-		std::printf("cannot read %s\n", name);
+		say("cannot read ", name, "\n");
 		status = failure;
 	}
 	std::fclose(f);
@@ -169,6 +189,17 @@ static bool take_option(int argc, char *argv[], int *i, const char *name, const 
 	return true;
 }
 
+// Whether `arg` is one of rowtally's own options, with or without "=VALUE".
+static bool own_option(const char *arg)
+{
+	for (const char *name : {"--check", "--skip", "--length", "--help", "--version"}) {
+		std::size_t len = std::strlen(name);
+		if (std::strncmp(arg, name, len) == 0 && (arg[len] == '\0' || arg[len] == '='))
+			return true;
+	}
+	return false;
+}
+
 int main(int argc, char *argv[])
 {
 	const char *listing = nullptr, *skip_text = nullptr, *length_text = nullptr;
@@ -199,6 +230,16 @@ int main(int argc, char *argv[])
 			unknown = arg;
 		}
 	}
+	// Arguments after the file name are ignored, but an option there would
+	// be dropped unseen: a script that meant to check would take the values
+	// printed for success. The first such option is refused.
+	const char *late = nullptr;
+	for (int k = i + 2; k < argc; k++) {
+		if (!own_option(argv[k]))
+			continue;
+		late = late != nullptr ? late : argv[k];
+		checking |= std::strncmp(argv[k], "--check", 7) == 0;
+	}
 	// With --check, status 1 says that rows differ; every failure is 2.
 	int failure = checking ? 2 : 1;
 	int status = failure;
@@ -206,21 +247,24 @@ int main(int argc, char *argv[])
 	std::uint64_t skip = 0, length = WHOLE_FILE;
 
 	if (unknown != nullptr)
-		std::printf("unknown option %s\n%s", unknown, usage);
+		misuse("unknown option ", unknown, "\n");
 	else if (needs != nullptr)
 		std::printf("%s\n%s", needs, usage);
 	else if (wants_help || wants_version)
 		status = std::fputs(wants_help ? help : "rowtally " ROWTALLY_VERSION "\n", stdout) < 0;
 	else if (argc - i < 2)
 		std::fputs(usage, stdout);
+	else if (late != nullptr)
+		std::printf("option %.*s must come before the start address\n%s",
+		            static_cast<int>(std::strcspn(late, "=")), late, usage);
 	else if (!parse_address(argv[i], &start))
-		std::printf("bad start address %s\n", argv[i]);
+		say("bad start address ", argv[i], "\n");
 	else if (start % ROW_SIZE != 0)
-		std::printf("start address %s is not a multiple of 8\n", argv[i]);
+		say("start address ", argv[i], " is not a multiple of 8\n");
 	else if (skip_text != nullptr && !parse_count(skip_text, &skip))
-		std::printf("bad skip %s\n", skip_text);
+		say("bad skip ", skip_text, "\n");
 	else if (length_text != nullptr && !parse_count(length_text, &length))
-		std::printf("bad length %s\n", length_text);
+		say("bad length ", length_text, "\n");
 	else if (listing != nullptr)
 		status = check_file(listing, argv[i + 1], start, skip, length);
 	else

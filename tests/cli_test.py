@@ -145,6 +145,18 @@ def fit(name, image, start, out, lines, options=(), listing="".join(LINES)):
                 Tail(out, lines), 1, listing=listing.encode())
 
 
+def late(option, *args, status=1, before=()):
+    """One of rowtally's options after the file name, where it would go unseen."""
+    return Case(f"option after the file name: {[*before, *args]}",
+                [*before, "0", "image.bin", *args], ZERO_TO_F,
+                f"option {option} must come before the start address\n" + USAGE, status)
+
+
+def shown(name, args, out, status=1, **more):
+    """A message naming an argument that holds bytes a terminal would act on."""
+    return Case(f"shown safely: {name}", args, out=out, status=status, **more)
+
+
 def named(name):
     return Case(f"image named {name}", ["0", name], ZERO_TO_F, "E4 9C \n", image_name=name)
 
@@ -166,6 +178,25 @@ CASES = [
     *map(named, ["прошивка.bin", "ファームウェア.bin", "εικόνα.bin", "📟 rom.bin"]),
     Case("missing file named in Japanese", ["0", "無い.bin"], out="cannot open 無い.bin\n",
          status=1),
+    shown("a terminal's escape sequence", ["0", "no\x1b]0;pwned\x07name"],
+          "cannot open no\\x1B]0;pwned\\x07name\n"),
+    shown("C1 controls and DEL", ["0", "a\u0085b\u009b\x7f"],
+          "cannot open a\\xC2\\x85b\\xC2\\x9B\\x7F\n"),
+    shown("bytes of no character", ["0", b"\xff\xe2\x80z"], "cannot open \\xFF\\xE2\\x80z\n",
+          posix=True),  # Windows takes arguments as UTF-16
+    shown("a long name, whole", ["0", "é" * 100 + "\x1b"],
+          "cannot open " + "é" * 100 + "\\x1B\n"),
+    shown("a start address", ["\x1b[2J", "missing.bin"], "bad start address \\x1B[2J\n"),
+    shown("an unaligned start address", ["4004\x07", "missing.bin"],
+          "start address 4004\\x07 is not a multiple of 8\n"),
+    shown("an unknown option", ["--\x1b[2J", "0", "missing.bin"],
+          "unknown option --\\x1B[2J\n" + USAGE),
+    shown("a skip", ["--skip=\x1b", "0", "missing.bin"], "bad skip \\x1B\n"),
+    shown("a length", ["--check=x", "--length=1\u009b", "0", "missing.bin"],
+          "bad length 1\\xC2\\x9B\n", 2),
+    shown("a name past which no skip goes", ["--skip=1", "0", "image\x07.bin"],
+          "cannot skip 1 byte of image\\x07.bin\n", image=b"", image_name="image\x07.bin",
+          posix=True),
     Case("empty file", ["0", "image.bin"], b""),
     Case("no whole row", ["0", "image.bin"], bytes(5), "\n"),
     Case("piece in a block of its own", ["0", "image.bin"], bytes(130), ZEROS_LINE + "\n"),
@@ -181,6 +212,14 @@ CASES = [
          "unknown option --bogus\n" + USAGE, 1),
     Case("unknown option with --check", ["--check=x", "--80", "0", "image.bin"], ZERO_TO_F,
          "unknown option --80\n" + USAGE, 2),
+    late("--length", "--length=16"),
+    late("--skip", "x", "--skip", "8"),
+    late("--help", "--help"),
+    late("--version", "--version=2", "--check=listing.txt", status=2),
+    late("--check", "--check", "listing.txt", status=2),
+    late("--length", "--length", "8", status=2, before=["--check=listing.txt"]),
+    Case("later arguments that are no option of its own ignored", ["0", "image.bin", "--skipped",
+         "--", "-v", "--check-all"], ZERO_TO_F, "E4 9C \n"),
     Case("--check without a listing", ["--check"], out="option --check needs a listing\n"
          + USAGE, status=2),
     Case("--version", ["--version", "0"], out="rowtally 1.3.0\n"),
@@ -192,6 +231,7 @@ CASES = [
     part("--length 0", ["--length", "0"], ""),
     part("both", ["--length=8", "--skip=000000008"], "A4 \n", bytes(range(24))),
     part("to the end", ["--skip=16"], ""),
+    part("one byte past the end", ["--skip=1"], "cannot skip 1 byte of image.bin\n", b"", 1),
     part("past the end", ["--skip=17"], "cannot skip 17 bytes of image.bin\n", status=1),
     part("past the end, with --check", ["--check=listing.txt", "--skip=17"],
          "cannot skip 17 bytes of image.bin\n", status=2, listing=b""),

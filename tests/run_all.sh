@@ -4,9 +4,11 @@
 # fuzzers, where clang is installed; the Linux builds for i386, armhf and
 # arm64 under qemu-user, where their cross compilers and qemu are installed;
 # and the Windows build's suite under Wine where the MinGW-w64 cross compiler
-# and Wine are installed. Says plainly what it could not run.
+# and Wine are installed. Says plainly what it could not run. First it
+# installs what the native suite needs, where that is missing and it may.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/setup.sh --tests
 
 build() {	# build directory, more cmake options
 	local dir=$1
