@@ -498,8 +498,8 @@ int check_image(std::FILE *image, std::uint32_t start, std::uint64_t skip, std::
 	if (c->failed)
 		return 2;
 	if (c->bad) {
-		std::fprintf(out, "%s:%llu: bad value ", listing_name,
-		             static_cast<unsigned long long>(c->bad_line));
+		write_shown(listing_name, out);
+		std::fprintf(out, ":%llu: bad value ", static_cast<unsigned long long>(c->bad_line));
 		write_token(&c->listing, out);
 		std::fputc('\n', out);
 		return 2;
