@@ -5,6 +5,7 @@
 
 #include "fit.h"
 #include "listing.h"
+#include "records.h"
 #include "scan.h"
 
 namespace {
@@ -47,7 +48,8 @@ struct Value {
 struct Check {
 	Scan scan;
 	Listing listing;
-	std::FILE *image_file, *listing_file, *out;
+	Image *image_in;
+	std::FILE *listing_file, *out;
 	Row rows[HELD];
 	Value values[HELD];
 	std::uint64_t i, j, rows_read, values_read;
@@ -106,7 +108,7 @@ void keep_bytes(Check *c)
 		return true;
 	}
 	c->image_ended = true;
-	c->failed |= std::ferror(c->image_file) != 0;
+	c->failed |= image_failed(c->image_in);
 	return false;
 }
 
@@ -233,6 +235,26 @@ char *put_lines(char *to, std::uint64_t first_line, std::uint64_t last_line)
 	return to;
 }
 
+// Where the `n` bytes of the image from `offset` on stand in its file: the
+// first one's offset in a binary file; the lines that hold them in a file of
+// text, leaving out fill, or fill where that is all they are.
+char *put_place(char *to, const Check *c, std::uint64_t offset, std::size_t n)
+{
+	if (!c->image_in->has_lines)
+		return put_hex(put_text(to, ", offset "), offset, 1);
+	std::uint64_t least, greatest;
+	image_lines(c->image_in, offset, n, &least, &greatest);
+	if (least == 0)
+		return put_text(to, ", fill");
+	to = put_text(to, least == greatest ? ", image line " : ", image lines ");
+	to = put_decimal(to, least);
+	if (least != greatest) {
+		*to++ = '-';
+		to = put_decimal(to, greatest);
+	}
+	return to;
+}
+
 // Ends a report with the lines of the values it names.
 void end_report(std::FILE *out, std::uint64_t first_line, std::uint64_t last_line)
 {
@@ -261,6 +283,32 @@ std::size_t image_bytes(const Check *c, unsigned char *to, std::size_t most, std
 std::uint8_t address_sum(std::uint32_t address)
 {
 	return static_cast<std::uint8_t>((address & 0xFF) + (address >> 8 & 0xFF));
+}
+
+// The line that names what a binary image's first bytes look like, where
+// they are the first line of a file of records or of a dump, or nullptr.
+const char *format_hint(const unsigned char *image, std::size_t n)
+{
+	// The line: up to the first line end, at most 600 bytes, without a
+	// byte order mark and blanks at its ends.
+	const unsigned char *p = image;
+	n = std::min<std::size_t>(n, 600);
+	std::size_t end = 0;
+	while (end < n && p[end] != '\n' && p[end] != '\r')
+		end++;
+	if (end >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0)
+		p += 3, end -= 3;
+	while (end > 0 && (p[0] == ' ' || p[0] == '\t'))
+		p++, end--;
+	while (end > 0 && (p[end - 1] == ' ' || p[end - 1] == '\t'))
+		end--;
+	if (sound_record(p, end, RecordFormat::IHEX))
+		return "image looks like Intel HEX: try --format=ihex\n";
+	if (sound_record(p, end, RecordFormat::SREC))
+		return "image looks like S-records: try --format=srec\n";
+	if (values_line(p, end, 8))
+		return "image looks like a hex dump: try --format=dump\n";
+	return nullptr;
 }
 
 // Tries bytes of the image left out or typed twice at R[i], the fewest
@@ -305,8 +353,9 @@ bool image_slip(Check *c, std::uint64_t values)
 			to = put_text(to, lacks ? " byte" : " extra byte");
 			to = put_text(to, plural(e));
 			to = put_lines(to, v.line, value(c, c->j + covered - 1).line);
-			to = put_text(to, ", offset ");
-			to = put_hex(to, r.offset, 1);
+			// Where it shows no bytes, the place is that of the next,
+			// where the check goes on.
+			to = put_place(to, c, r.offset, std::max<std::size_t>(from, 1));
 			if (from > 0)
 				to = put_text(to, ", bytes");
 			for (std::size_t k = 0; k < from; k++) {
@@ -354,7 +403,7 @@ void step(Check *c)
 			else if (d < values && value(c, c->j + d).value == row_value && fits(c, 0, d, rows, values))
 				a = 0, b = d, found = true;
 		}
-		if (!found && image_slip(c, values))
+		if (!found && !c->image_in->placed && image_slip(c, values))
 			return;
 	}
 	const Row &r = row(c, c->i);
@@ -369,8 +418,7 @@ void step(Check *c)
 		to = put_decimal(to, v.line);
 		to = put_text(to, "), image ");
 		to = put_hex(to, r.value, 2);
-		to = put_text(to, ", offset ");
-		to = put_hex(to, r.offset, 1);
+		to = put_place(to, c, r.offset, ROW_SIZE);
 		to = put_text(to, ", bytes");
 		for (unsigned char byte : r.bytes) {
 			*to++ = ' ';
@@ -448,19 +496,19 @@ std::uint8_t extra_byte(std::uint32_t address, const unsigned char *bytes, std::
 	return static_cast<std::uint8_t>(sum);
 }
 
-int check_image(std::FILE *image, std::uint32_t start, std::uint64_t skip, std::uint64_t length,
-                std::FILE *listing_file, const char *listing_name, std::FILE *out)
+int check_image(Image *image, std::uint32_t start, std::FILE *listing_file, const char *listing_name,
+                std::FILE *out)
 {
 	static Check check;	// too large for some stacks
 	Check *c = &check;
 
 	std::memset(c, 0, sizeof *c);
-	c->skip = skip;
-	c->image_file = image;
+	c->skip = image->offset;
+	c->image_in = image;
 	c->listing_file = listing_file;
 	c->out = out;
 	open_listing(&c->listing, listing_file);
-	start_scan(&c->scan, image, start, skip, length);
+	start_scan(&c->scan, image, start);
 	align(c);
 	if (c->failed)
 		return 2;
@@ -508,8 +556,16 @@ int check_image(std::FILE *image, std::uint32_t start, std::uint64_t skip, std::
 		std::fprintf(out, "all %llu rows match\n", static_cast<unsigned long long>(c->i));
 		return 0;
 	}
-	if (c->values_read >= FIT_ROWS)
-		report_fit(c->image, c->image_kept, start, skip, c->listed, out);
+	// A binary image can only be where the listing has it, or fit it from
+	// another place; its bytes may also be text of another format, taken
+	// for a binary file.
+	bool fitted = !image->placed && c->values_read >= FIT_ROWS &&
+	              report_fit(c->image, c->image_kept, start, c->skip, c->listed, out);
+	if (!fitted && !image->has_lines) {
+		const char *hint = format_hint(c->image, c->image_kept);
+		if (hint != nullptr)
+			std::fputs(hint, out);
+	}
 	std::fprintf(out, "%llu of %llu rows differ", static_cast<unsigned long long>(c->differ),
 	             static_cast<unsigned long long>(c->i));
 	if (c->extra > 0)

@@ -37,7 +37,7 @@ long first_fit(const Needed &needed, std::uint32_t own)
 
 }  // namespace
 
-void report_fit(const unsigned char *image, std::size_t size, std::uint32_t start,
+bool report_fit(const unsigned char *image, std::size_t size, std::uint32_t start,
                 std::uint64_t skip, const std::uint8_t listed[FIT_ROWS], std::FILE *out)
 {
 	constexpr std::size_t SPAN = 8 * FIT_ROWS;
@@ -45,7 +45,7 @@ void report_fit(const unsigned char *image, std::size_t size, std::uint32_t star
 	Needed needed[FIT_MOST_SKIPPED + 1];
 
 	if (size < SPAN)
-		return;
+		return false;
 	// The most bytes skipped that leave FIT_ROWS rows.
 	std::size_t last = size - SPAN < FIT_MOST_SKIPPED ? size - SPAN : FIT_MOST_SKIPPED;
 	// Each row's byte sum, slid along one byte at a time.
@@ -62,12 +62,12 @@ void report_fit(const unsigned char *image, std::size_t size, std::uint32_t star
 	}
 
 	if (fits_at(needed[0], own))
-		return;
+		return false;
 	for (std::size_t s = 1; s <= last; s++) {
 		if (fits_at(needed[s], own)) {
 			std::fprintf(out, "listing fits with --skip=%llu\n",
 			             static_cast<unsigned long long>(skip + s));
-			return;
+			return true;
 		}
 	}
 	for (std::size_t s = 0; s <= last; s++) {
@@ -78,6 +78,7 @@ void report_fit(const unsigned char *image, std::size_t size, std::uint32_t star
 		if (s > 0)
 			std::fprintf(out, " with --skip=%llu", static_cast<unsigned long long>(skip + s));
 		std::fputc('\n', out);
-		return;
+		return true;
 	}
+	return false;
 }

@@ -21,6 +21,6 @@ inline constexpr std::size_t FIT_BYTES = FIT_MOST_SKIPPED + 8 * FIT_ROWS;
 // names the first way to make them: more bytes skipped, from 1 to
 // FIT_MOST_SKIPPED; another start address, its low 16 bits rising (the
 // higher ones change no value); or both, each skip with each address.
-// Writes nothing where none does.
-void report_fit(const unsigned char *image, std::size_t size, std::uint32_t start,
+// Writes nothing where none does, and says whether it wrote the line.
+bool report_fit(const unsigned char *image, std::size_t size, std::uint32_t start,
                 std::uint64_t skip, const std::uint8_t listed[FIT_ROWS], std::FILE *out);

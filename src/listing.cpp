@@ -248,18 +248,22 @@ Next look(Listing *l, std::size_t *width)
 	return classify(l->data + l->pos, n, width);
 }
 
-// The width of the address label at pos, 1 to 8 hexadecimal digits and a
-// colon that end a token, or 0 where there is none.
-std::size_t label_width(Listing *l)
+// The width of the address label that the n bytes at p begin with, 1 to 8
+// hexadecimal digits and a colon that end a token, or 0 where there is none.
+std::size_t label_in(const unsigned char *p, std::size_t n)
 {
-	std::size_t n = at_hand(l, 9 + 4), k = 0, width;
-	const unsigned char *p = l->data + l->pos;
-
+	std::size_t k = 0, width;
 	while (k < n && k < 9 && tables.hex[p[k]] >= 0)
 		k++;
 	if (k == 0 || k > 8 || k == n || p[k] != ':')
 		return 0;
 	return classify(p + k + 1, n - k - 1, &width) == Next::TOKEN ? 0 : k + 1;
+}
+
+std::size_t label_width(Listing *l)
+{
+	std::size_t n = at_hand(l, 9 + 4);
+	return label_in(l->data + l->pos, n);
 }
 
 // Passes blanks, line ends and an address label; false at the end.
@@ -423,6 +427,56 @@ std::size_t take_values(Listing *l, const char *text, std::size_t count)
 	l->line = line;
 	l->line_start = line_start;
 	return taken;
+}
+
+std::size_t take_bytes(Listing *l, unsigned char *to, std::size_t most, std::uint64_t *line)
+{
+	if (most == 0 || !to_token(l))
+		return 0;
+	*line = l->line;
+
+	// Four bytes at hand see a value and what ends it; the listing's last
+	// bytes are left to next_value.
+	const unsigned char *d = l->data;
+	std::size_t n = 0, pos = l->pos;
+	while (n < most) {
+		if (l->len - pos < 4) {
+			l->pos = pos;
+			if (at_hand(l, 4) < 4)
+				break;
+			pos = l->pos;
+		}
+		int high = tables.hex[d[pos]], low = tables.hex[d[pos + 1]];
+		if ((high | low) < 0 || !tables.ends_token[d[pos + 2]])
+			break;
+		to[n++] = static_cast<unsigned char>(high << 4 | low);
+		pos += 2;
+		while (pos < l->len && (d[pos] == ' ' || d[pos] == '\t'))
+			pos++;
+		if (pos < l->len && (d[pos] == '\n' || d[pos] == '\r'))
+			break;	// the next call takes the line end, and a label
+	}
+	l->pos = pos;
+	l->line_start &= n == 0;
+	return n;
+}
+
+bool values_line(const unsigned char *t, std::size_t n, std::size_t least)
+{
+	std::size_t values = 0, at = 0;
+	for (bool first = true; at < n; first = false) {
+		std::size_t end = at;
+		while (end < n && t[end] != ' ' && t[end] != '\t')
+			end++;
+		std::size_t width = end - at;
+		bool value = width == 2 && tables.hex[t[at]] >= 0 && tables.hex[t[at + 1]] >= 0;
+		if (!value && !(first && label_in(t + at, n - at) == width))
+			return false;
+		values += value;
+		for (at = end; at < n && (t[at] == ' ' || t[at] == '\t');)
+			at++;
+	}
+	return values >= least;
 }
 
 void write_token(const Listing *l, std::FILE *out)

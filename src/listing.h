@@ -50,6 +50,18 @@ ListingRead next_value(Listing *listing, std::uint8_t *value, std::uint64_t *lin
 // that differs, or anything else, is left to next_value.
 std::size_t take_values(Listing *listing, const char *text, std::size_t count);
 
+// Reads the values that stand next on one line of the listing, at most
+// `most` of them, into `to`, and the line into *line, having passed the
+// blanks, line ends and label before them: as many as are plain, two digits
+// before an ASCII blank or line end. None where the next token is not such
+// a value, which is left to next_value, or at the end.
+std::size_t take_bytes(Listing *listing, unsigned char *to, std::size_t most, std::uint64_t *line);
+
+// Whether the `n` bytes at `text`, a line with its blanks at both ends taken
+// off, are after at most one address label nothing but values and ASCII
+// blanks, `least` values or more.
+bool values_line(const unsigned char *text, std::size_t n, std::size_t least);
+
 // Writes the bad token that next_value found as a message shows it: at most
 // TOKEN_SHOWN bytes of it, cut between characters and followed by "..." if
 // it goes on, with control bytes and bytes of no character as \xHH, so that

@@ -6,28 +6,42 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include "address.h"
 #include "check.h"
+#include "dump.h"
+#include "image.h"
 #include "listing.h"
+#include "records.h"
 #include "scan.h"
 
 static const char usage[] = "usage: rowtally start-address file-name\n";
 
 static const char help[] =
-	"usage: rowtally [--skip=N] [--length=N] start-address file-name\n"
-	"       rowtally --check listing [--skip=N] [--length=N] start-address file-name\n"
+	"usage: rowtally [OPTION]... start-address file-name\n"
+	"       rowtally --check listing [OPTION]... start-address file-name\n"
 	"\n"
-	"Prints a one-byte checksum of every whole 8-byte row of the binary image in\n"
+	"Prints a one-byte checksum of every whole 8-byte row of the image in\n"
 	"file-name, whose first byte belongs at the hexadecimal start-address, one\n"
-	"line per 128-byte block of the address space.\n"
+	"line per 128-byte block of the address space. A name - is standard input.\n"
 	"\n"
 	"  --check=listing  compare the checksums with listing, a text of them as\n"
 	"                   rowtally prints them, typed, copied or saved, and\n"
 	"                   report each slip: a value wrong, missing or extra\n"
-	"  --skip=N         the image begins after the file's first N bytes\n"
-	"  --length=N       the image is at most N bytes from there\n"
+	"  --format=NAME    what file-name holds: binary, the image byte for byte\n"
+	"                   (the default); ihex, Intel HEX records; srec,\n"
+	"                   Motorola S-records; dump, the bytes as hexadecimal\n"
+	"                   values, as a listing holds them\n"
+	"  --skip=N         the image begins after the file's first N bytes (of a\n"
+	"                   dump, values); not for ihex and srec\n"
+	"  --length=N       the image is at most N bytes from there (ihex and\n"
+	"                   srec: exactly N bytes from the start address)\n"
+	"  --fill=N         ihex and srec: the value of bytes that no record\n"
+	"                   writes, 0 to 255 (FF, as an erased EPROM reads)\n"
 	"                   (N in decimal, or in hexadecimal after 0x)\n"
 	"  --help           print this help\n"
 	"  --version        print the version\n"
@@ -55,26 +69,44 @@ static void misuse(const char *before, const char *name, const char *after)
 	std::fputs(usage, stdout);
 }
 
-// The C runtime's own stat and fseek stop at 2 GiB on Windows; POSIX has
-// 64-bit ones for every build.
-#if defined(_WIN32)
-using FileStat = struct _stati64;
-static int stat_of(std::FILE *f, FileStat *st) { return _fstati64(_fileno(f), st); }
-static int seek_to(std::FILE *f, std::uint64_t n) { return _fseeki64(f, static_cast<__int64>(n), SEEK_SET); }
-#else
-using FileStat = struct stat;
-static int stat_of(std::FILE *f, FileStat *st) { return fstat(fileno(f), st); }
-static int seek_to(std::FILE *f, std::uint64_t n) { return fseeko(f, static_cast<off_t>(n), SEEK_SET); }
-#endif
+// The formats of an image file, as --format names them.
+enum class Format { BINARY, IHEX, SREC, DUMP };
+static const char *const format_names[] = {"binary", "ihex", "srec", "dump"};
+
+static bool parse_format(const char *text, Format *format)
+{
+	for (int k = 0; k < 4; k++)
+		if (std::strcmp(text, format_names[k]) == 0) {
+			*format = static_cast<Format>(k);
+			return true;
+		}
+	return false;
+}
+
+// A byte's value, written as a count is.
+static bool parse_fill(const char *text, std::uint8_t *fill)
+{
+	std::uint64_t n;
+	if (!parse_count(text, &n) || n > 0xFF)
+		return false;
+	*fill = static_cast<std::uint8_t>(n);
+	return true;
+}
 
 // fopen accepts a directory on POSIX systems and only its reads fail; a
 // directory is no image, so it is refused like any file that will not open.
+// "-" is standard input, read as bytes on Windows too.
 static std::FILE *open_file(const char *name)
 {
-	std::FILE *f = std::fopen(name, "rb");
-	FileStat st;
+	std::FILE *f = stdin;
+	if (std::strcmp(name, "-") != 0)
+		f = std::fopen(name, "rb");
+#if defined(_WIN32)
+	else
+		_setmode(_fileno(stdin), _O_BINARY);
+#endif
 
-	if (f != nullptr && stat_of(f, &st) == 0 && S_ISDIR(st.st_mode)) {
+	if (f != nullptr && is_directory(f)) {
 		std::fclose(f);
 		f = nullptr;
 	}
@@ -88,11 +120,10 @@ static std::FILE *open_file(const char *name)
 // with its message, where the file ends sooner or a read fails.
 static bool skip_bytes(std::FILE *f, const char *name, std::uint64_t n)
 {
-	FileStat st;
-	std::uint64_t left = n;
-	if (n > 0 && stat_of(f, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-		std::uint64_t known = std::min(n, static_cast<std::uint64_t>(st.st_size));
-		if (seek_to(f, known) == 0)
+	std::uint64_t left = n, size, at;
+	if (n > 0 && regular_size(f, &size) && tell_file(f, &at) && size > at) {
+		std::uint64_t known = std::min(n, size - at);
+		if (seek_file(f, at + known))
 			left -= known;
 	}
 
@@ -103,12 +134,10 @@ static bool skip_bytes(std::FILE *f, const char *name, std::uint64_t n)
 		left -= got;
 		if (got == want)
 			continue;
-		if (std::ferror(f)) {
+		if (std::ferror(f))
 			say("cannot read ", name, "\n");
-		} else {
-			std::printf("cannot skip %llu byte%s", static_cast<unsigned long long>(n), n == 1 ? "" : "s");
-			say(" of ", name, "\n");
-		}
+		else
+			cannot_skip(n, name, stdout);
 		return false;
 	}
 	return true;
@@ -116,9 +145,9 @@ static bool skip_bytes(std::FILE *f, const char *name, std::uint64_t n)
 
 // Closes `f`, which was read from; a failed read leaves its message after
 // the output and makes the run a failure.
-static int close_read(std::FILE *f, const char *name, int status, int failure)
+static int close_read(std::FILE *f, bool failed, const char *name, int status, int failure)
 {
-	if (std::ferror(f)) {
+	if (failed || std::ferror(f)) {
 		say("cannot read ", name, "\n");
 		status = failure;
 	}
@@ -126,36 +155,65 @@ static int close_read(std::FILE *f, const char *name, int status, int failure)
 	return status;
 }
 
-static int tally_file(const char *name, std::uint32_t start, std::uint64_t skip,
-                      std::uint64_t length)
+// What the command line says of the image.
+struct Options {
+	Format format;
+	std::uint32_t start;
+	std::uint64_t skip, length;
+	std::uint8_t fill;
+};
+
+// Readies `image` to read the image in `in`, named `name`: the file of text
+// read through and found sound first, before anything is printed. False,
+// with its message, where it is not.
+static bool open_image(Image *image, std::FILE *in, const char *name, const Options &o)
+{
+	switch (o.format) {
+	case Format::BINARY:
+		if (!skip_bytes(in, name, o.skip))
+			return false;
+		open_binary(image, in, o.skip, o.length);
+		return true;
+	case Format::IHEX:
+	case Format::SREC:
+		return open_records(image, in, name, o.format == Format::IHEX ? RecordFormat::IHEX : RecordFormat::SREC,
+		                    o.start, o.length, o.fill, stdout);
+	case Format::DUMP:
+		return open_dump(image, in, name, o.skip, o.length, stdout);
+	}
+	return false;
+}
+
+static int tally_file(const char *name, const Options &o)
 {
 	std::FILE *in = open_file(name);
+	Image image;
 
 	if (in == nullptr)
 		return 1;
-	if (!skip_bytes(in, name, skip)) {
+	if (!open_image(&image, in, name, o)) {
 		std::fclose(in);
 		return 1;
 	}
-	scan_image(in, start, length, stdout);
-	return close_read(in, name, 0, 1);
+	scan_image(&image, o.start, stdout);
+	return close_read(in, image.failed, name, 0, 1);
 }
 
-static int check_file(const char *listing_name, const char *name, std::uint32_t start,
-                      std::uint64_t skip, std::uint64_t length)
+static int check_file(const char *listing_name, const char *name, const Options &o)
 {
 	std::FILE *listing = open_file(listing_name), *in = nullptr;
+	Image image;
 
-	if (listing == nullptr || (in = open_file(name)) == nullptr || !skip_bytes(in, name, skip)) {
+	if (listing == nullptr || (in = open_file(name)) == nullptr || !open_image(&image, in, name, o)) {
 		if (listing != nullptr)
 			std::fclose(listing);
 		if (in != nullptr)
 			std::fclose(in);
 		return 2;
 	}
-	int status = check_image(in, start, skip, length, listing, listing_name, stdout);
-	status = close_read(listing, listing_name, status, 2);
-	return close_read(in, name, status, 2);
+	int status = check_image(&image, o.start, listing, listing_name, stdout);
+	status = close_read(listing, false, listing_name, status, 2);
+	return close_read(in, image.failed, name, status, 2);
 }
 
 // Output goes through stdout's buffer; only a flush tells whether all of it
@@ -192,7 +250,7 @@ static bool take_option(int argc, char *argv[], int *i, const char *name, const 
 // Whether `arg` is one of rowtally's own options, with or without "=VALUE".
 static bool own_option(const char *arg)
 {
-	for (const char *name : {"--check", "--skip", "--length", "--help", "--version"}) {
+	for (const char *name : {"--check", "--format", "--skip", "--length", "--fill", "--help", "--version"}) {
 		std::size_t len = std::strlen(name);
 		if (std::strncmp(arg, name, len) == 0 && (arg[len] == '\0' || arg[len] == '='))
 			return true;
@@ -203,6 +261,7 @@ static bool own_option(const char *arg)
 int main(int argc, char *argv[])
 {
 	const char *listing = nullptr, *skip_text = nullptr, *length_text = nullptr;
+	const char *format_text = nullptr, *fill_text = nullptr;
 	const char *unknown = nullptr, *needs = nullptr;
 	bool checking = false, wants_help = false, wants_version = false, missing = false;
 	int i = 1;
@@ -218,10 +277,14 @@ int main(int argc, char *argv[])
 		if (take_option(argc, argv, &i, "--check", &listing, &missing)) {
 			checking = true;
 			needs = missing ? "option --check needs a listing" : needs;
+		} else if (take_option(argc, argv, &i, "--format", &format_text, &missing)) {
+			needs = missing ? "option --format needs a name" : needs;
 		} else if (take_option(argc, argv, &i, "--skip", &skip_text, &missing)) {
 			needs = missing ? "option --skip needs a number" : needs;
 		} else if (take_option(argc, argv, &i, "--length", &length_text, &missing)) {
 			needs = missing ? "option --length needs a number" : needs;
+		} else if (take_option(argc, argv, &i, "--fill", &fill_text, &missing)) {
+			needs = missing ? "option --fill needs a number" : needs;
 		} else if (std::strcmp(arg, "--help") == 0) {
 			wants_help = true;
 		} else if (std::strcmp(arg, "--version") == 0) {
@@ -243,8 +306,13 @@ int main(int argc, char *argv[])
 	// With --check, status 1 says that rows differ; every failure is 2.
 	int failure = checking ? 2 : 1;
 	int status = failure;
-	std::uint32_t start = 0;
-	std::uint64_t skip = 0, length = WHOLE_FILE;
+	Options o{Format::BINARY, 0, 0, WHOLE_FILE, 0xFF};
+	bool known = format_text == nullptr || parse_format(format_text, &o.format);
+	// The bytes of records have their addresses, so none are skipped; the
+	// other formats have no bytes that nothing writes.
+	bool placed = o.format == Format::IHEX || o.format == Format::SREC;
+	const char *stray = placed && skip_text != nullptr ? "--skip"
+	                    : !placed && fill_text != nullptr ? "--fill" : nullptr;
 
 	if (unknown != nullptr)
 		misuse("unknown option ", unknown, "\n");
@@ -257,17 +325,26 @@ int main(int argc, char *argv[])
 	else if (late != nullptr)
 		std::printf("option %.*s must come before the start address\n%s",
 		            static_cast<int>(std::strcspn(late, "=")), late, usage);
-	else if (!parse_address(argv[i], &start))
+	else if (!known)
+		say("bad format ", format_text, "\n");
+	else if (stray != nullptr)
+		std::printf("option %s does not apply to --format=%s\n%s", stray,
+		            format_names[static_cast<int>(o.format)], usage);
+	else if (!parse_address(argv[i], &o.start))
 		say("bad start address ", argv[i], "\n");
-	else if (start % ROW_SIZE != 0)
+	else if (o.start % ROW_SIZE != 0)
 		say("start address ", argv[i], " is not a multiple of 8\n");
-	else if (skip_text != nullptr && !parse_count(skip_text, &skip))
+	else if (skip_text != nullptr && !parse_count(skip_text, &o.skip))
 		say("bad skip ", skip_text, "\n");
-	else if (length_text != nullptr && !parse_count(length_text, &length))
+	else if (length_text != nullptr && !parse_count(length_text, &o.length))
 		say("bad length ", length_text, "\n");
+	else if (fill_text != nullptr && !parse_fill(fill_text, &o.fill))
+		say("bad fill ", fill_text, "\n");
+	else if (listing != nullptr && std::strcmp(listing, "-") == 0 && std::strcmp(argv[i + 1], "-") == 0)
+		std::fputs("cannot read standard input twice\n", stdout);
 	else if (listing != nullptr)
-		status = check_file(listing, argv[i + 1], start, skip, length);
+		status = check_file(listing, argv[i + 1], o);
 	else
-		status = tally_file(argv[i + 1], start, skip, length);
+		status = tally_file(argv[i + 1], o);
 	return check_output(status, failure);
 }

@@ -102,15 +102,16 @@ std::size_t read_block(Scan *scan, unsigned char *to, std::size_t want)
 	}
 	while (got < want) {
 		if (scan->pos == scan->len) {
-			if (scan->file_ended)
+			if (scan->image_ended)
 				break;
 			std::memmove(scan->data, scan->data + scan->len - SCAN_REWIND, SCAN_REWIND);
-			std::size_t room = static_cast<std::size_t>(std::min<std::uint64_t>(SCAN_READ, scan->left));
-			std::size_t n = std::fread(scan->data + SCAN_REWIND, 1, room, scan->file);
+			Image *image = scan->image;
+			// The bytes kept to hand out again keep their lines.
+			std::uint64_t keep = image->offset - std::min<std::uint64_t>(image->offset, SCAN_REWIND);
+			std::size_t n = image->read(image, scan->data + SCAN_REWIND, SCAN_READ, keep,
+			                            &scan->image_ended);
 			scan->pos = SCAN_REWIND;
 			scan->len = SCAN_REWIND + n;
-			scan->left -= n;
-			scan->file_ended = n < room || scan->left == 0;
 			continue;
 		}
 		std::size_t n = std::min(want - got, scan->len - scan->pos);
@@ -146,17 +147,15 @@ std::uint8_t row_checksum(std::uint32_t address, const unsigned char *row)
 	return static_cast<std::uint8_t>(0u - sum);
 }
 
-void start_scan(Scan *scan, std::FILE *in, std::uint32_t start, std::uint64_t offset,
-                std::uint64_t length)
+void start_scan(Scan *scan, Image *image, std::uint32_t start)
 {
-	scan->file = in;
+	scan->image = image;
 	scan->address = start;
 	scan->ended = false;
-	scan->offset = offset;
+	scan->offset = image->offset;
 	scan->count = scan->bytes = 0;
-	scan->left = length;
 	scan->pos = scan->len = SCAN_REWIND;
-	scan->file_ended = false;
+	scan->image_ended = false;
 }
 
 void rewind_scan(Scan *scan, std::size_t n, std::uint32_t address, std::uint64_t offset)
@@ -196,12 +195,12 @@ bool next_block(Scan *scan)
 	return true;
 }
 
-void scan_image(std::FILE *in, std::uint32_t start, std::uint64_t length, std::FILE *out)
+void scan_image(Image *image, std::uint32_t start, std::FILE *out)
 {
 	Scan scan{};	// cleared, so that its pages count the same for any image
 	Output output{out, 0, {}};
 
-	start_scan(&scan, in, start, 0, length);
+	start_scan(&scan, image, start);
 	while (next_block(&scan)) {
 		char line[ROWS_PER_BLOCK * 3 + 1];	// "XX " per row, then the newline
 		format_values(scan.values, line);

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "image.h"
+
 inline constexpr std::size_t BLOCK_SIZE = 128;
 inline constexpr std::size_t ROW_SIZE = 8;
 inline constexpr std::size_t ROWS_PER_BLOCK = BLOCK_SIZE / ROW_SIZE;
@@ -13,7 +15,7 @@ inline constexpr std::size_t ROWS_PER_BLOCK = BLOCK_SIZE / ROW_SIZE;
 // address add up to 0 modulo 256.
 std::uint8_t row_checksum(std::uint32_t address, const unsigned char *row);
 
-// What the scanner reads from the file at a time, and how many of the bytes
+// What the scanner reads from the image at a time, and how many of the bytes
 // it handed out last it can hand out again.
 inline constexpr std::size_t SCAN_READ = 131072;
 inline constexpr std::size_t SCAN_REWIND = 2048;
@@ -22,41 +24,35 @@ inline constexpr std::size_t SCAN_REWIND = 2048;
 // block at a time: a trip through stdio for every 128-byte block would cost
 // more than the block's checksums.
 struct Scan {
-	std::FILE *file;
+	Image *image;
 	std::uint32_t address;	// of the next row; wraps at 2^32
 	bool ended;		// a block came back short: the image has ended
 	// The block last handed out: its address, its bytes, zero where the
 	// image does not reach, and the checksums of all its sixteen rows. Rows
 	// first to first + count - 1 are the image's whole rows in it, the
-	// first of them at `offset` in the file; the image's `bytes` bytes in
+	// first of them at `offset` of the image; the image's `bytes` bytes in
 	// it start with that row, a piece of a row after them included.
 	std::uint32_t base;
 	std::uint64_t offset;
 	unsigned char block[BLOCK_SIZE];
 	std::uint8_t values[ROWS_PER_BLOCK];
 	std::size_t first, count, bytes;
-	std::uint64_t left;	// bytes of the image not yet read from the file
 	// The piece of the file at hand: data[pos] to data[len - 1] are still
 	// to be handed out, and the SCAN_REWIND bytes before pos are the last
 	// ones handed out, for rewind_scan.
 	std::size_t pos, len;
-	bool file_ended;	// the last fread came back short
+	bool image_ended;	// the image has handed out its last byte
 	unsigned char data[SCAN_REWIND + SCAN_READ];
 };
 
-// An image length that sets no limit: the image ends with its file.
-inline constexpr std::uint64_t WHOLE_FILE = UINT64_MAX;
-
-// Readies `scan` to read an image of at most `length` bytes from `in` at
-// its current position, `offset` in the file, the first byte belonging at
+// Readies `scan` to read `image` from its next byte, which belongs at
 // `start`, a multiple of ROW_SIZE.
-void start_scan(Scan *scan, std::FILE *in, std::uint32_t start, std::uint64_t offset,
-                std::uint64_t length);
+void start_scan(Scan *scan, Image *image, std::uint32_t start);
 
 // Reads the next block touched by the image; false when there is none. A
 // block that comes back short ends the image, whether the file ended or a
 // read failed: reading on after an error would shift every later row onto
-// the wrong address. The caller tells the two apart with ferror.
+// the wrong address. The caller tells the two apart with image_failed.
 bool next_block(Scan *scan);
 
 // Hands out the last `n` bytes handed out (at most SCAN_REWIND) once more,
@@ -69,8 +65,8 @@ void rewind_scan(Scan *scan, std::size_t n, std::uint32_t address, std::uint64_t
 // 49 characters: the last one is left undefined.
 void format_values(const std::uint8_t values[ROWS_PER_BLOCK], char *line);
 
-// Reads at most `length` bytes of `in` from its current position, the first
-// byte belonging at `start`, a multiple of ROW_SIZE, and writes one line of
-// "%02X " values per block touched to `out`. The caller tells the end of
-// the file from a read error with ferror(in), and checks `out`.
-void scan_image(std::FILE *in, std::uint32_t start, std::uint64_t length, std::FILE *out);
+// Reads `image` through, its first byte belonging at `start`, a multiple of
+// ROW_SIZE, and writes one line of "%02X " values per block touched to
+// `out`. The caller tells the end of the image from a read error with
+// image_failed, and checks `out`.
+void scan_image(Image *image, std::uint32_t start, std::FILE *out);

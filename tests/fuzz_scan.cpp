@@ -382,7 +382,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 		std::abort();
 	std::fwrite(image, 1, image_size, in);
 	std::rewind(in);
-	scan_image(in, start, WHOLE_FILE, out);
+	Image source;
+	open_binary(&source, in, 0, WHOLE_FILE);
+	scan_image(&source, start, out);
 	std::string text = contents(out);
 	if (std::ferror(in))
 		std::abort();
@@ -432,7 +434,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 	std::rewind(in);
 	std::rewind(listed);
 	std::rewind(out);
-	int status = check_image(in, start, 0, WHOLE_FILE, listed, "listing", out), expected;
+	open_binary(&source, in, 0, WHOLE_FILE);
+	int status = check_image(&source, start, listed, "listing", out), expected;
 	std::string report = contents(out);
 	if (report != plain_check(image, image_size, start, listing, &expected) || status != expected)
 		std::abort();
@@ -467,7 +470,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 	std::rewind(in);
 	std::rewind(listed);
 	std::rewind(out);
-	status = check_image(in, start, 0, WHOLE_FILE, listed, "listing", out);
+	open_binary(&source, in, 0, WHOLE_FILE);
+	status = check_image(&source, start, listed, "listing", out);
 	report = contents(out);
 	if (report != plain_check(slipped.data(), slipped.size(), start, text, &expected) ||
 	    status != expected)

@@ -47,7 +47,9 @@ std::string scan(const Bytes &image, std::uint32_t start)
 		return "";
 	std::fwrite(image.data(), 1, image.size(), in);
 	std::rewind(in);
-	scan_image(in, start, WHOLE_FILE, out);
+	Image source;
+	open_binary(&source, in, 0, WHOLE_FILE);
+	scan_image(&source, start, out);
 	EXPECT_FALSE(std::ferror(in));
 	std::rewind(out);
 	std::string text;
