@@ -107,6 +107,12 @@ bool open_dump(Image *image, std::FILE *in, const char *name, std::uint64_t skip
 		cannot_skip(skip, name, out);
 		return false;
 	}
+	if (stored.full) {
+		std::fputs("out of memory for ", out);
+		write_shown(name, out);
+		std::fputc('\n', out);
+		return false;
+	}
 
 	*image = Image{};
 	image->file = in;

@@ -1,6 +1,7 @@
 #include "image.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -80,32 +81,73 @@ void image_lines(const Image *image, std::uint64_t offset, std::size_t n, std::u
 
 void clear_stored(Stored *stored)
 {
-	stored->segments.clear();
-	stored->data.clear();
-	stored->next = 0;
+	stored->count = stored->size = stored->next = 0;
+	stored->full = false;
 }
+
+namespace {
+
+// Makes room for `more` items of `size` bytes after `count` in *array,
+// doubling; false where memory has run out.
+bool grow(void **array, std::uint64_t *room, std::uint64_t count, std::uint64_t more, std::size_t size)
+{
+	if (count + more <= *room)
+		return true;
+	std::uint64_t want = std::max<std::uint64_t>({*room * 2, count + more, 4096});
+	if (want > SIZE_MAX / size)
+		return false;
+	void *p = std::realloc(*array, static_cast<std::size_t>(want * size));
+	if (p == nullptr)
+		return false;
+	*array = p;
+	*room = want;
+	return true;
+}
+
+}  // namespace
 
 void store(Stored *stored, std::uint64_t offset, const unsigned char *bytes, std::size_t n,
            std::uint64_t line)
 {
-	if (n == 0)
+	std::uint64_t room = stored->room, data_room = stored->data_room;
+	void *segments = stored->segments, *data = stored->data;
+	if (n == 0 || stored->full)
 		return;
+	bool ok = grow(&data, &data_room, stored->size, n, 1);
+	stored->data = static_cast<unsigned char *>(data);
+	stored->data_room = data_room;
+	if (!ok) {
+		stored->full = true;
+		return;
+	}
+	std::memcpy(stored->data + stored->size, bytes, n);
+	stored->size += n;
 	// A line that goes on where the last segment's last line ended, as
 	// long, joins it: a file of even records, or a dump, is a few segments.
-	std::vector<Segment> &segments = stored->segments;
-	if (!segments.empty()) {
-		Segment &last = segments.back();
+	if (stored->count > 0) {
+		Segment &last = stored->segments[stored->count - 1];
 		if (last.offset + last.length == offset && last.length % last.per_line == 0 &&
 		    last.line + last.length / last.per_line == line && n <= last.per_line &&
 		    last.length <= UINT32_MAX - n) {
 			last.length += static_cast<std::uint32_t>(n);
-			stored->data.insert(stored->data.end(), bytes, bytes + n);
 			return;
 		}
 	}
-	segments.push_back({offset, stored->data.size(), line, static_cast<std::uint32_t>(n),
-	                    static_cast<std::uint32_t>(n)});
-	stored->data.insert(stored->data.end(), bytes, bytes + n);
+	ok = grow(&segments, &room, stored->count, 1, sizeof(Segment));
+	stored->segments = static_cast<Segment *>(segments);
+	stored->room = static_cast<std::size_t>(room);
+	if (!ok) {
+		stored->full = true;
+		return;
+	}
+	stored->segments[stored->count++] = {offset, stored->size - n, line, static_cast<std::uint32_t>(n),
+	                                     static_cast<std::uint32_t>(n)};
+}
+
+void sort_stored(Stored *stored)
+{
+	std::sort(stored->segments, stored->segments + stored->count,
+	          [](const Segment &a, const Segment &b) { return a.offset < b.offset; });
 }
 
 namespace {
@@ -113,12 +155,11 @@ namespace {
 std::size_t read_stored(Image *image, unsigned char *to, std::size_t room, std::uint64_t keep, bool *ended)
 {
 	Stored *stored = static_cast<Stored *>(image->reader);
-	const std::vector<Segment> &segments = stored->segments;
 	std::size_t n = 0;
 
 	keep_lines(image, keep);
 	while (n < room && image->left > 0) {
-		const Segment *s = stored->next < segments.size() ? &segments[stored->next] : nullptr;
+		const Segment *s = stored->next < stored->count ? &stored->segments[stored->next] : nullptr;
 		std::uint64_t at = image->offset;
 		std::size_t piece;
 		if (s != nullptr && at >= s->offset + s->length) {
@@ -140,7 +181,7 @@ std::size_t read_stored(Image *image, unsigned char *to, std::size_t room, std::
 				{std::min<std::uint64_t>(line_end, s->length) - k, image->left, room - n}));
 			if (!at_line(image, s->line + k / s->per_line))
 				break;
-			std::memcpy(to + n, stored->data.data() + s->data + k, piece);
+			std::memcpy(to + n, stored->data + s->data + k, piece);
 		}
 		n += piece;
 		image->offset += piece;
@@ -154,8 +195,6 @@ std::size_t read_stored(Image *image, unsigned char *to, std::size_t room, std::
 
 void open_stored(Image *image, Stored *stored, std::uint64_t size, std::uint8_t fill)
 {
-	std::sort(stored->segments.begin(), stored->segments.end(),
-	          [](const Segment &a, const Segment &b) { return a.offset < b.offset; });
 	stored->next = 0;
 	stored->fill = fill;
 	image->read = read_stored;

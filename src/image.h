@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <vector>
 
 // Bytes from `offset` on, up to the next run's offset, stand on `line`: 0
 // for fill, which stands on no line.
@@ -83,21 +82,29 @@ struct Segment {
 };
 
 struct Stored {
-	std::vector<Segment> segments;
-	std::vector<unsigned char> data;
+	Segment *segments;
+	std::size_t count, room;
+	unsigned char *data;
+	std::uint64_t size, data_room;
+	bool full;		// memory ran out: not all of it is kept
 	std::size_t next;	// the segment being handed out
 	std::uint8_t fill;
 };
 
+// Empties `stored`, keeping the memory it has.
 void clear_stored(Stored *stored);
 
 // Keeps the `n` bytes at `bytes`, which stand on `line`, at `offset` of the
-// image.
+// image; sets stored->full where there is no memory for them.
 void store(Stored *stored, std::uint64_t offset, const unsigned char *bytes, std::size_t n,
            std::uint64_t line);
 
-// Readies `image` to hand out `size` bytes of what `stored` holds, in order of
-// offset, with `fill` where it holds none. The segments must not overlap.
+// Puts the segments in order of offset.
+void sort_stored(Stored *stored);
+
+// Readies `image` to hand out `size` bytes of what `stored` holds, sorted, in
+// order of offset, with `fill` where it holds none. The segments must not
+// overlap.
 void open_stored(Image *image, Stored *stored, std::uint64_t size, std::uint8_t fill);
 
 // Writes "cannot skip N bytes of NAME": the file holds fewer than N.

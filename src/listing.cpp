@@ -81,7 +81,7 @@ void decode_utf16(Listing *l)
 // How many bytes are at hand from pos, having read on if fewer than `want`
 // were; fewer than `want` only at the end of the listing. `want` stays far
 // below the size of data.
-std::size_t at_hand(Listing *l, std::size_t want)
+[[gnu::noinline]] std::size_t at_hand(Listing *l, std::size_t want)
 {
 	while (l->len - l->pos < want && !l->file_ended) {
 		std::memmove(l->data, l->data + l->pos, l->len - l->pos);
@@ -107,6 +107,9 @@ struct Tables {
 	signed char hex[256];	// a digit's value, or -1
 	unsigned char upper[256];	// a to f as A to F, the rest as they are
 	bool ends_token[256];	// an ASCII blank or line end
+	// After a value, how far the next one may be: past it and one ASCII
+	// blank, or past it to a line end; 0 where it is no value after all.
+	unsigned char step[256];
 };
 
 constexpr Tables make_tables()
@@ -119,8 +122,11 @@ constexpr Tables make_tables()
 	}
 	for (int c : {' ', '\t', '\v', '\f', '\n', '\r'})
 		t.ends_token[c] = true;
-	for (int c : {' ', '\t', '\v', '\f'})
+	for (int c : {' ', '\t', '\v', '\f'}) {
 		t.kind[c] = BLANK;
+		t.step[c] = 3;
+	}
+	t.step[int{'\n'}] = t.step[int{'\r'}] = 2;
 	t.kind[int{'\n'}] = LF;
 	t.kind[int{'\r'}] = CR;
 	for (int d = 0; d < 16; d++) {
@@ -429,32 +435,59 @@ std::size_t take_values(Listing *l, const char *text, std::size_t count)
 	return taken;
 }
 
+namespace {
+
+// Passes a line end and the label after it, of 1 to 8 digits, a colon
+// and an ASCII blank, at pos: the usual start of a line of a dump. False,
+// having passed nothing, for anything else, which to_token takes.
+bool plain_line_start(Listing *l)
+{
+	if (l->len - l->pos < 16)
+		at_hand(l, 16);
+	const unsigned char *d = l->data + l->pos;
+	std::size_t n = l->len - l->pos;
+	if (n < 16 || (d[0] != '\n' && d[0] != '\r'))
+		return false;
+	std::size_t at = 1 + (d[0] == '\r' && d[1] == '\n'), k = at;
+	while (k < at + 9 && tables.hex[d[k]] >= 0)
+		k++;
+	if (k == at || k > at + 8 || d[k] != ':' || (d[k + 1] != ' ' && d[k + 1] != '\t'))
+		return false;
+	l->pos += k + 2;
+	l->line++;
+	l->line_start = false;
+	return true;
+}
+
+}  // namespace
+
 std::size_t take_bytes(Listing *l, unsigned char *to, std::size_t most, std::uint64_t *line)
 {
-	if (most == 0 || !to_token(l))
+	if (most == 0 || (!plain_line_start(l) && !to_token(l)))
 		return 0;
 	*line = l->line;
 
 	// Four bytes at hand see a value and what ends it; the listing's last
-	// bytes are left to next_value.
+	// bytes are left to next_value. In locals, as a store to `to` could be
+	// to any field of *l.
 	const unsigned char *d = l->data;
-	std::size_t n = 0, pos = l->pos;
+	std::size_t n = 0, pos = l->pos, len = l->len;
 	while (n < most) {
-		if (l->len - pos < 4) {
+		if (len - pos < 4) {
 			l->pos = pos;
 			if (at_hand(l, 4) < 4)
 				break;
 			pos = l->pos;
+			len = l->len;
 		}
 		int high = tables.hex[d[pos]], low = tables.hex[d[pos + 1]];
-		if ((high | low) < 0 || !tables.ends_token[d[pos + 2]])
+		unsigned step = tables.step[d[pos + 2]];
+		if ((high | low) < 0 || step == 0)
 			break;
 		to[n++] = static_cast<unsigned char>(high << 4 | low);
-		pos += 2;
-		while (pos < l->len && (d[pos] == ' ' || d[pos] == '\t'))
-			pos++;
-		if (pos < l->len && (d[pos] == '\n' || d[pos] == '\r'))
-			break;	// the next call takes the line end, and a label
+		// One blank goes with the value; anything more, and a line end,
+		// end the values taken here.
+		pos += step;
 	}
 	l->pos = pos;
 	l->line_start &= n == 0;

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
-#include <map>
 
 #include "listing.h"
 
@@ -136,6 +134,68 @@ template <bool CHECK>
 	}
 	*sum = total;
 	return !CHECK || bad >= 0;
+#endif
+}
+
+#if defined(USE_SSE2)
+// What the digits' check adds up, 16 digits at a time: which are digits,
+// and the sums of all their values and of the high ones'.
+struct DigitSums {
+	__m128i ok, all, highs;
+};
+
+// The 16 characters at t, or the first `last` of them with '0' for the
+// rest, into `sums`.
+inline void check_sixteen(const unsigned char *t, std::size_t last, DigitSums *sums)
+{
+	static const unsigned char ones[32] = {
+		0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+	const __m128i zero = _mm_setzero_si128();
+	__m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t));
+	if (last < 16) {
+		__m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i *>(ones + 16 - last));
+		c = _mm_or_si128(_mm_and_si128(m, c), _mm_andnot_si128(m, _mm_set1_epi8('0')));
+	}
+	__m128i v = digit_values<true>(c, &sums->ok);
+	sums->all = _mm_add_epi64(sums->all, _mm_sad_epu8(v, zero));
+	sums->highs = _mm_add_epi64(sums->highs, _mm_sad_epu8(_mm_and_si128(v, _mm_set1_epi16(0x00FF)), zero));
+}
+
+// V of them, the last holding the last of the `digits`: straight through,
+// which the usual records are.
+template <int V>
+inline void check_vectors(const unsigned char *t, std::size_t digits, DigitSums *sums)
+{
+	for (int i = 0; i < V - 1; i++)
+		check_sixteen(t + 16 * i, 16, sums);
+	check_sixteen(t + 16 * (V - 1), digits - 16 * (V - 1), sums);
+}
+#endif
+
+// Whether the `digits` characters at t, an even number of them, are all
+// hexadecimal digits, and the sum of the bytes they make into *sum: how a
+// line is found sound. V, where not 0, is the number of 16 digits they
+// take, the last maybe in part. Reads up to 15 bytes past them.
+template <int V>
+[[gnu::always_inline]] inline bool check_digits(const unsigned char *t, std::size_t digits, unsigned *sum)
+{
+#if defined(USE_SSE2)
+	// The bytes' sum is 16 times their high digits' plus their low ones':
+	// 15 times the high ones' plus all of them.
+	DigitSums sums{_mm_set1_epi8(-1), _mm_setzero_si128(), _mm_setzero_si128()};
+	if constexpr (V > 0) {
+		check_vectors<V>(t, digits, &sums);
+	} else {
+		for (std::size_t k = 0; k < digits; k += 16)
+			check_sixteen(t + k, std::min<std::size_t>(digits - k, 16), &sums);
+	}
+	__m128i all = _mm_add_epi64(sums.all, _mm_srli_si128(sums.all, 8));
+	__m128i highs = _mm_add_epi64(sums.highs, _mm_srli_si128(sums.highs, 8));
+	*sum = static_cast<unsigned>(15 * _mm_cvtsi128_si32(highs) + _mm_cvtsi128_si32(all));
+	return _mm_movemask_epi8(sums.ok) == 0xFFFF;
+#else
+	unsigned char bytes[MOST_TEXT / 2 + 1];
+	return decode_hex<true>(t, digits / 2, bytes, sum);
 #endif
 }
 
@@ -355,51 +415,12 @@ std::size_t walk(const Record *r, RecordFormat format, Walk *w, Piece pieces[2])
 	return 2;
 }
 
-// The addresses written so far, as stretches [begin, end) that neither
-// overlap nor touch: one, as a rule, however large the file.
+// Whether the pieces written so far rose, each at or after the end of all
+// before it, so that none can have written an address twice; and that end.
 struct Written {
-	std::map<std::uint64_t, std::uint64_t> stretches;
-	std::map<std::uint64_t, std::uint64_t>::iterator last;	// the highest stretch
-	bool rising;	// each piece began at or after the end of all before it
+	bool rising;
+	std::uint64_t end;
 };
-
-// Takes in the addresses from `at` to `end`; false where one of them was
-// written before, the first of them into *again.
-bool write(Written *w, std::uint64_t at, std::uint64_t end, std::uint64_t *again)
-{
-	auto &s = w->stretches;
-	if (s.empty()) {
-		w->last = s.emplace(at, end).first;
-		return true;
-	}
-	if (at >= w->last->second) {
-		if (at == w->last->second)
-			w->last->second = end;
-		else
-			w->last = s.emplace_hint(s.end(), at, end);
-		return true;
-	}
-	w->rising = false;
-	auto next = s.upper_bound(at);
-	if (next != s.begin() && std::prev(next)->second > at) {
-		*again = at;
-		return false;
-	}
-	if (next != s.end() && next->first < end) {
-		*again = next->first;
-		return false;
-	}
-	if (next != s.end() && next->first == end) {
-		end = next->second;
-		next = s.erase(next);
-	}
-	if (next != s.begin() && std::prev(next)->second == at)
-		std::prev(next)->second = end;
-	else
-		s.emplace_hint(next, at, end);
-	w->last = std::prev(s.end());
-	return true;
-}
 
 // What the file holds at or after the start address.
 struct Found {
@@ -408,27 +429,61 @@ struct Found {
 	bool rising;
 };
 
-// Reads on over the usual lines of a regular file: each a sound data
-// record alone whose bytes go on where the last one's ended, above all
-// written so far. Stops before any other line, which the general reading
-// takes, and takes in what it read at once.
-template <RecordFormat F>
-void plain_records(Reader *rd, Walk *w, Written *written, Found *found, std::uint32_t start)
+// Lines that are alike: `records` data records, one a line from `line`
+// on, each of `length` bytes going on where the last one's ended, from
+// address `at`, on lines `width` bytes long with their data from `data_at`.
+// The first reading of a file notes them, as many as it has room for, so
+// that the second reads their bytes where they stand and no line again.
+struct Alike {
+	std::uint64_t line, at;
+	std::uint32_t records;
+	std::uint16_t length, width, data_at;
+};
+
+struct Alikes {
+	Alike list[4096];
+	std::size_t count;
+	std::size_t next;	// the first that the second reading has not passed
+};
+
+// Takes in lines alike, joining them to the last ones noted where they go
+// on from them.
+void note_alike(Alikes *a, const Alike &alike)
 {
-	if (written->stretches.empty() || !written->rising)
-		return;
+	if (a->count > 0) {
+		Alike &last = a->list[a->count - 1];
+		if (last.line + last.records == alike.line && last.length == alike.length &&
+		    last.width == alike.width && last.data_at == alike.data_at &&
+		    last.records <= UINT32_MAX - alike.records) {
+			last.records += alike.records;
+			return;
+		}
+	}
+	if (a->count < sizeof a->list / sizeof a->list[0])
+		a->list[a->count++] = alike;
+}
+
+// What a reading over the usual lines keeps as it goes: in locals, for a
+// store through a byte pointer could be to any field of a struct.
+struct Plain {
+	const unsigned char *data;
+	std::size_t len, pos, records;
+	std::uint64_t line, next;
+	std::uint32_t base;
+	bool segmented;
+	Alike alike;	// the lines alike that the last ones read are
+};
+
+// Reads on over the usual lines of a regular file whose digits take V
+// times 16 (any number, where V is 0): each a sound data record alone
+// whose bytes go on where the last one's ended.
+template <RecordFormat F, int V>
+[[gnu::always_inline]] inline void plain_lines(Plain &s, Alikes *alikes)
+{
 	constexpr bool ihex = F == RecordFormat::IHEX;
 	constexpr std::size_t lead = ihex ? 1 : 2;
-	const unsigned char *d = rd->data;
-	const std::size_t len = rd->len;
-	const std::uint32_t base = w->base;
-	const bool segmented = w->segmented;
-	std::size_t pos = rd->pos, records = 0;
-	std::uint64_t next = written->last->second, from = next;
-	unsigned char bytes[5 + 255 + SLACK];
-
-	while (len - pos >= MOST_TEXT + 2) {
-		const unsigned char *p = d + pos;
+	while (s.len - s.pos >= MOST_TEXT + 2) {
+		const unsigned char *p = s.data + s.pos;
 		if (ihex ? p[0] != ':' : p[0] != 'S' || p[1] < '1' || p[1] > '3')
 			break;
 		int high = hex.value[p[lead]], low = hex.value[p[lead + 1]];
@@ -436,39 +491,79 @@ void plain_records(Reader *rd, Walk *w, Written *written, Found *found, std::uin
 		std::size_t text = ihex ? 11 + 2 * length : 4 + 2 * length;
 		unsigned char end = p[text];
 		unsigned sum;
-		if ((high | low) < 0 || (end != '\n' && end != '\r') ||
-		    !decode_hex<true>(p + lead, ihex ? length + 5 : length + 1, bytes, &sum))
+		if ((high | low) < 0 || (V > 0 && (text - lead + 15) / 16 != V) || (end != '\n' && end != '\r') ||
+		    !check_digits<V>(p + lead, text - lead, &sum))
 			break;
-		std::uint64_t at;
+		// Found to be digits, the address and type are read as they stand.
+		std::uint64_t at = 0;
 		std::size_t count;
 		if constexpr (ihex) {
-			std::uint32_t offset = static_cast<std::uint32_t>(bytes[1] << 8 | bytes[2]);
-			if (sum % 256 != 0 || bytes[3] != 0 || length == 0 || (segmented && offset + length > 0x10000))
+			std::uint32_t offset = byte_at(p + 3) << 8 | byte_at(p + 5);
+			if (sum % 256 != 0 || p[7] != '0' || p[8] != '0' || length == 0 ||
+			    (s.segmented && offset + length > 0x10000))
 				break;
-			at = (base + offset) & 0xFFFFFFFFu;
+			at = (s.base + offset) & 0xFFFFFFFFu;
 			count = length;
 		} else {
 			std::size_t a = static_cast<std::size_t>(p[1] - '0') + 1;
 			if (sum % 256 != 0xFF || length <= a + 1)
 				break;
-			at = 0;
-			for (std::size_t k = 1; k <= a; k++)
-				at = at << 8 | bytes[k];
+			for (std::size_t k = 0; k < a; k++)
+				at = at << 8 | byte_at(p + 4 + 2 * k);
 			count = length - a - 1;
 		}
-		if (at != next || at + count > 1ull << 32)
+		if (at != s.next || at + count > 1ull << 32)
 			break;
-		next += count;
-		records++;
-		pos += text + 1 + (end == '\r' && p[text + 1] == '\n');
+		std::size_t width = text + 1 + (end == '\r' && p[text + 1] == '\n');
+		std::size_t data_at = ihex ? 9 : 4 + 2 * (length - count - 1);
+		Alike &alike = s.alike;
+		if (width != alike.width || count != alike.length || data_at != alike.data_at) {
+			if (alike.records > 0)
+				note_alike(alikes, alike);
+			alike = {s.line + s.records, at, 0, static_cast<std::uint16_t>(count),
+			         static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(data_at)};
+		}
+		alike.records++;
+		s.next += count;
+		s.records++;
+		s.pos += width;
 	}
-	rd->pos = pos;
-	rd->line += records;
-	w->data_records += ihex ? 0 : records;
-	written->last->second = next;
-	if (next > start && next > from) {
+}
+
+// Reads on over the usual lines of a regular file: each a sound data
+// record alone whose bytes go on where the last one's ended, above all
+// written so far. Stops before any other line, which the general reading
+// takes, and takes in what it read at once.
+template <RecordFormat F>
+void plain_records(Reader *rd, Walk *w, Written *written, Found *found, std::uint32_t start, Alikes *alikes)
+{
+	if (!written->rising)
+		return;
+	constexpr std::size_t lead = F == RecordFormat::IHEX ? 1 : 2;
+	std::uint64_t from = written->end;
+	Plain s{rd->data, rd->len, rd->pos, 0, rd->line, from, w->base, w->segmented, Alike{}};
+	for (std::size_t before = SIZE_MAX; s.pos != before && s.len - s.pos >= MOST_TEXT + 2;) {
+		// Lines of one length, as a rule, each in as many 16 digits.
+		before = s.pos;
+		std::size_t length = byte_at(s.data + s.pos + lead);
+		switch ((2 * length + (F == RecordFormat::IHEX ? 10 : 2) + 15) / 16) {
+		case 1: plain_lines<F, 1>(s, alikes); break;
+		case 2: plain_lines<F, 2>(s, alikes); break;
+		case 3: plain_lines<F, 3>(s, alikes); break;
+		case 4: plain_lines<F, 4>(s, alikes); break;
+		case 5: plain_lines<F, 5>(s, alikes); break;
+		default: plain_lines<F, 0>(s, alikes); break;
+		}
+	}
+	if (s.alike.records > 0)
+		note_alike(alikes, s.alike);
+	rd->pos = s.pos;
+	rd->line += s.records;
+	w->data_records += F == RecordFormat::IHEX ? 0 : s.records;
+	written->end = s.next;
+	if (s.next > start && s.next > from) {
 		found->any = true;
-		found->end = std::max(found->end, next);
+		found->end = std::max(found->end, s.next);
 	}
 }
 
@@ -478,55 +573,25 @@ void say(std::FILE *out, const char *name, const char *what)
 	std::fputs(what, out);
 }
 
-void fault(std::FILE *out, const char *name, std::uint64_t line, const char *what)
-{
-	write_shown(name, out);
-	std::fprintf(out, ":%llu: %s\n", static_cast<unsigned long long>(line), what);
-}
+// The first fault of a file of records, if any, and its line.
+enum class Fault { NONE, BAD, CHECKSUM, COUNT, NO_END, READ };
 
-// The line that wrote `address` first, of those before `before`: from the
-// bytes kept, or from the file read again from `at`. 0 where it cannot tell.
-std::uint64_t first_writer(Reader *rd, std::uint64_t at, const Stored *stored, std::uint64_t address,
-                           std::uint64_t before)
-{
-	std::uint64_t line = 0;
-	if (stored != nullptr) {
-		for (const Segment &s : stored->segments)
-			if (address >= s.offset && address - s.offset < s.length) {
-				std::uint64_t l = s.line + (address - s.offset) / s.per_line;
-				line = line == 0 ? l : std::min(line, l);
-			}
-		return line;
-	}
-	if (!seek_file(rd->file, at))
-		return 0;
-	RecordFormat format = rd->format;
-	start_reader(rd, rd->file, format);
-	Walk w{};
-	Record r;
-	while (next_record<false>(rd, &r) == Got::RECORD && r.line < before) {
-		Piece pieces[2];
-		std::size_t k = walk(&r, format, &w, pieces);
-		for (std::size_t i = 0; i < k; i++)
-			if (address >= pieces[i].at && address - pieces[i].at < pieces[i].n)
-				return r.line;
-	}
-	return 0;
-}
+struct Checked {
+	Fault fault;
+	std::uint64_t line;
+};
 
-// Reads the records from where `rd` is, `at` in its file, and finds them
-// sound, keeping their data in `stored` where it is given; else writes the
-// message of the first fault. What they hold at or after `start` into *found.
-bool check_records(Reader *rd, const char *name, std::uint64_t at, std::uint32_t start, Stored *stored,
-                   Found *found, std::FILE *out)
+// Reads the records from where `rd` is and finds their lines sound up to
+// the first fault, keeping their data in `stored` where it is given. What
+// they hold at or after `start` into *found; whether an address may have
+// been written twice there, it says as not rising.
+Checked check_records(Reader *rd, std::uint32_t start, Stored *stored, Alikes *alikes, Found *found)
 {
-	static Written written;
 	static Record r;
 	RecordFormat format = rd->format;
 	Walk w{};
+	Written written{true, 0};
 
-	written.stretches.clear();
-	written.rising = true;
 	*found = Found{};
 	for (;;) {
 		if (rd->len - rd->pos < MOST_TEXT + 2 && !rd->file_ended)
@@ -534,37 +599,26 @@ bool check_records(Reader *rd, const char *name, std::uint64_t at, std::uint32_t
 		// Bytes kept are kept record by record.
 		if (stored == nullptr) {
 			if (format == RecordFormat::IHEX)
-				plain_records<RecordFormat::IHEX>(rd, &w, &written, found, start);
+				plain_records<RecordFormat::IHEX>(rd, &w, &written, found, start, alikes);
 			else
-				plain_records<RecordFormat::SREC>(rd, &w, &written, found, start);
+				plain_records<RecordFormat::SREC>(rd, &w, &written, found, start, alikes);
 			if (rd->len - rd->pos < MOST_TEXT + 2 && !rd->file_ended)
 				refill(rd);
 		}
 		Got got = next_record<true>(rd, &r);
 		if (got == Got::END)
 			break;
-		if (got != Got::RECORD) {
-			fault(out, name, r.line, got == Got::BAD ? "bad record" : "bad record checksum");
-			return false;
-		}
-		if (format == RecordFormat::SREC && (r.type == 5 || r.type == 6) && r.address != w.data_records) {
-			fault(out, name, r.line, "bad record count");	// a line lost or doubled
-			return false;
-		}
+		found->rising = written.rising;
+		if (got != Got::RECORD)
+			return {got == Got::BAD ? Fault::BAD : Fault::CHECKSUM, r.line};
+		if (format == RecordFormat::SREC && (r.type == 5 || r.type == 6) && r.address != w.data_records)
+			return {Fault::COUNT, r.line};	// a line lost or doubled
 		Piece pieces[2];
 		std::size_t k = walk(&r, format, &w, pieces);
-		written.rising &= k < 2;
 		for (std::size_t i = 0; i < k; i++) {
 			const Piece &p = pieces[i];
-			std::uint64_t again;
-			if (!write(&written, p.at, p.at + p.n, &again)) {
-				std::uint64_t line = r.line, first = first_writer(rd, at, stored, again, line);
-				write_shown(name, out);
-				std::fprintf(out, ":%llu: address %08X already written on line %llu\n",
-				             static_cast<unsigned long long>(line), static_cast<unsigned>(again),
-				             static_cast<unsigned long long>(first));
-				return false;
-			}
+			written.rising &= k == 1 && p.at >= written.end;
+			written.end = p.at + p.n;
 			if (p.at + p.n > start) {
 				found->any = true;
 				found->end = std::max(found->end, p.at + p.n);
@@ -575,23 +629,109 @@ bool check_records(Reader *rd, const char *name, std::uint64_t at, std::uint32_t
 		if (w.ended)
 			break;
 	}
-	if (std::ferror(rd->file)) {
-		std::fputs("cannot read ", out);
-		say(out, name, "\n");
-		return false;
-	}
-	if (format == RecordFormat::IHEX && !w.ended) {
-		say(out, name, ": no end record\n");
-		return false;
-	}
 	found->rising = written.rising;
-	return true;
+	if (std::ferror(rd->file))
+		return {Fault::READ, 0};
+	if (format == RecordFormat::IHEX && !w.ended)
+		return {Fault::NO_END, 0};
+	return {Fault::NONE, 0};
+}
+
+// How many bytes of segment s stand on lines before `before`.
+std::uint64_t written_before(const Segment &s, std::uint64_t before)
+{
+	if (s.line >= before)
+		return 0;
+	std::uint64_t lines = before - s.line;
+	return lines >= (s.length + s.per_line - 1) / s.per_line ? s.length : lines * s.per_line;
+}
+
+// Whether the lines before `before` wrote an address twice; the segments
+// are in order of offset.
+bool written_twice(const Stored *stored, std::uint64_t before)
+{
+	std::uint64_t end = 0;
+	bool any = false;
+	for (std::size_t k = 0; k < stored->count; k++) {
+		const Segment &s = stored->segments[k];
+		std::uint64_t n = written_before(s, before);
+		if (n == 0)
+			continue;
+		if (any && s.offset < end)
+			return true;
+		end = std::max(end, s.offset + n);
+		any = true;
+	}
+	return false;
+}
+
+// Of the lines kept before `before`, the first that writes an address that
+// an earlier line wrote, into *line; that address, the first in its
+// record's own order, into *address; and the line that wrote it into
+// *first. False where there is none. The segments are in order of offset.
+bool find_written_twice(const Stored *stored, std::uint64_t before, std::uint64_t *line,
+                        std::uint64_t *address, std::uint64_t *first)
+{
+	std::uint64_t last = 0;
+	for (std::size_t k = 0; k < stored->count; k++) {
+		const Segment &s = stored->segments[k];
+		last = std::max(last, s.line + (s.length - 1) / s.per_line);
+	}
+	before = std::min(before, last + 1);
+	if (!written_twice(stored, before))
+		return false;
+	// The fewest lines that write an address twice.
+	std::uint64_t low = 1, high = before;
+	while (low < high) {
+		std::uint64_t mid = low + (high - low) / 2;
+		if (written_twice(stored, mid))
+			high = mid;
+		else
+			low = mid + 1;
+	}
+	std::uint64_t b = low - 1;
+	// Its record's pieces, in the order they were kept, which is its own.
+	Piece pieces[2];
+	std::uint64_t kept_at[2];
+	std::size_t count = 0;
+	for (std::size_t k = 0; k < stored->count && count < 2; k++) {
+		const Segment &s = stored->segments[k];
+		std::uint64_t from = (b - s.line) * s.per_line;
+		if (b < s.line || from >= s.length)
+			continue;
+		pieces[count] = {s.offset + from, std::min<std::uint64_t>(s.length - from, s.per_line), 0};
+		kept_at[count++] = s.data + from;
+	}
+	if (count == 2 && kept_at[1] < kept_at[0])
+		std::swap(pieces[0], pieces[1]);
+	for (std::size_t i = 0; i < count; i++) {
+		const Piece &p = pieces[i];
+		bool found = false;
+		for (std::size_t k = 0; k < stored->count; k++) {
+			const Segment &s = stored->segments[k];
+			std::uint64_t n = written_before(s, b);
+			if (n == 0 || s.offset >= p.at + p.n || s.offset + n <= p.at)
+				continue;
+			std::uint64_t at = std::max(s.offset, p.at);
+			if (!found || at < *address) {
+				*address = at;
+				*first = s.line + (at - s.offset) / s.per_line;
+			}
+			found = true;
+		}
+		if (found) {
+			*line = b;
+			return true;
+		}
+	}
+	return false;
 }
 
 // A file read a second time, its records in rising order: each record's
 // bytes are handed out as it comes, fill before them.
 struct Stream {
 	Reader reader;
+	Alikes alikes;
 	Walk walk;
 	Record record;
 	const unsigned char *data;	// the record's bytes still to hand out,
@@ -640,9 +780,9 @@ void next_data(Image *image, Stream *s)
 // Hands out the bytes of the usual lines of a file found sound and rising,
 // data records alone whose bytes go on where the image is, straight into
 // `to`, as long as there is room for the longest; their number. Stops
-// before any other line, which next_data reads.
+// before any other line, which next_data reads, and before line `stop`.
 template <RecordFormat F>
-std::size_t plain_bytes(Image *image, Stream *s, unsigned char *to, std::size_t room)
+std::size_t plain_bytes(Image *image, Stream *s, unsigned char *to, std::size_t room, std::uint64_t stop)
 {
 	constexpr bool ihex = F == RecordFormat::IHEX;
 	constexpr std::size_t lead = ihex ? 1 : 2;
@@ -660,7 +800,7 @@ std::size_t plain_bytes(Image *image, Stream *s, unsigned char *to, std::size_t 
 			refill(rd);
 		const unsigned char *d = rd->data;
 		std::size_t pos = rd->pos, len = rd->len;
-		while (room - n >= 256 + 16 && run_count < LINE_RUNS && len - pos >= MOST_TEXT + 2) {
+		while (room - n >= 256 + 16 && run_count < LINE_RUNS && len - pos >= MOST_TEXT + 2 && line < stop) {
 			const unsigned char *p = d + pos;
 			if (ihex ? p[0] != ':' : p[0] != 'S' || p[1] < '1' || p[1] > '3')
 				break;
@@ -710,6 +850,54 @@ std::size_t plain_bytes(Image *image, Stream *s, unsigned char *to, std::size_t 
 	return n;
 }
 
+// Hands out the bytes of the lines from the reader's on that the first
+// reading found alike, where they go on where the image is, straight into
+// `to`: read where they stand, the lines not read again. Their number.
+std::size_t alike_bytes(Image *image, Stream *s, unsigned char *to, std::size_t room)
+{
+	Reader *rd = &s->reader;
+	Alikes *a = &s->alikes;
+	while (a->next < a->count && a->list[a->next].line + a->list[a->next].records <= rd->line)
+		a->next++;
+	if (a->next == a->count || a->list[a->next].line > rd->line || room < 256 + 16)
+		return 0;
+	const Alike run = a->list[a->next];
+	const std::uint64_t done = rd->line - run.line, first = image->offset;
+	const std::size_t length = run.length, width = run.width, data_at = run.data_at;
+	if (run.at + done * length != first)
+		return 0;
+	// As many as the image, `to` and the runs of lines have room for.
+	std::uint64_t left = std::min<std::uint64_t>({run.records - done, image->left / length,
+	                                              (room - 16) / length, LINE_RUNS - image->run_count});
+	LineRun *const runs = image->runs;
+	std::size_t n = 0, run_count = image->run_count;
+	std::uint64_t line = rd->line;
+	while (left > 0) {
+		if (rd->len - rd->pos < width && !rd->file_ended)
+			refill(rd);
+		const unsigned char *d = rd->data;
+		std::size_t pos = rd->pos;
+		std::uint64_t here = std::min<std::uint64_t>(left, (rd->len - pos) / width);
+		if (here == 0)
+			break;	// the file is shorter than it was: next_data finds out
+		for (std::uint64_t k = 0; k < here; k++) {
+			unsigned sum;
+			decode_hex<false>(d + pos + data_at, length, to + n, &sum);
+			runs[run_count++] = {first + n, line++};
+			n += length;
+			pos += width;
+		}
+		rd->pos = pos;
+		left -= here;
+	}
+	rd->line = line;
+	s->walk.data_records += line - run.line - done;
+	image->run_count = run_count;
+	image->offset += n;
+	image->left -= n;
+	return n;
+}
+
 std::size_t read_stream(Image *image, unsigned char *to, std::size_t room, std::uint64_t keep, bool *ended)
 {
 	Stream *s = static_cast<Stream *>(image->reader);
@@ -719,8 +907,13 @@ std::size_t read_stream(Image *image, unsigned char *to, std::size_t room, std::
 	keep_lines(image, keep);
 	while (n < room && image->left > 0 && !image->failed) {
 		if (s->left == 0 && !s->records_ended) {
-			std::size_t got = ihex ? plain_bytes<RecordFormat::IHEX>(image, s, to + n, room - n)
-			                       : plain_bytes<RecordFormat::SREC>(image, s, to + n, room - n);
+			std::size_t got = alike_bytes(image, s, to + n, room - n);
+			// Up to the next lines alike.
+			const Alikes &a = s->alikes;
+			std::uint64_t stop = a.next < a.count ? a.list[a.next].line : UINT64_MAX;
+			if (got == 0)
+				got = ihex ? plain_bytes<RecordFormat::IHEX>(image, s, to + n, room - n, stop)
+				           : plain_bytes<RecordFormat::SREC>(image, s, to + n, room - n, stop);
 			n += got;
 			if (got == 0 || room - n < 256 + 16)
 				next_data(image, s);
@@ -765,8 +958,51 @@ bool open_records(Image *image, std::FILE *in, const char *name, RecordFormat fo
 
 	clear_stored(&stored);
 	start_reader(&stream.reader, in, format);
-	if (!check_records(&stream.reader, name, at, start, twice ? nullptr : &stored, &found, out))
+	stream.alikes.count = stream.alikes.next = 0;
+	Checked checked = check_records(&stream.reader, start, twice ? nullptr : &stored, &stream.alikes, &found);
+	if (twice && !found.rising && checked.fault != Fault::READ) {
+		// Out of order, and maybe written twice: the bytes are kept, to
+		// be handed out sorted.
+		if (!seek_file(in, at)) {
+			checked.fault = Fault::READ;
+		} else {
+			start_reader(&stream.reader, in, format);
+			checked = check_records(&stream.reader, start, &stored, &stream.alikes, &found);
+		}
+	}
+	if (checked.fault == Fault::READ) {
+		std::fputs("cannot read ", out);
+		say(out, name, "\n");
 		return false;
+	}
+	if (stored.full) {
+		std::fputs("out of memory for ", out);
+		say(out, name, "\n");
+		return false;
+	}
+	sort_stored(&stored);
+	// An address written twice is the fault of its line, which may come
+	// before a line's own.
+	std::uint64_t line = 0, address = 0, first = 0;
+	bool line_fault = checked.fault != Fault::NONE && checked.fault != Fault::NO_END;
+	if (!found.rising && find_written_twice(&stored, line_fault ? checked.line : UINT64_MAX, &line, &address, &first)) {
+		write_shown(name, out);
+		std::fprintf(out, ":%llu: address %08X already written on line %llu\n",
+		             static_cast<unsigned long long>(line), static_cast<unsigned>(address),
+		             static_cast<unsigned long long>(first));
+		return false;
+	}
+	static const char *const faults[] = {"", "bad record", "bad record checksum", "bad record count"};
+	if (line_fault) {
+		write_shown(name, out);
+		std::fprintf(out, ":%llu: %s\n", static_cast<unsigned long long>(checked.line),
+		             faults[static_cast<int>(checked.fault)]);
+		return false;
+	}
+	if (checked.fault == Fault::NO_END) {
+		say(out, name, ": no end record\n");
+		return false;
+	}
 	if (length == WHOLE_FILE && !found.any) {
 		say(out, name, ": no data at or after the start address\n");
 		return false;
@@ -778,12 +1014,12 @@ bool open_records(Image *image, std::FILE *in, const char *name, RecordFormat fo
 	image->file = in;
 	image->placed = true;
 	start_lines(image, start);
-	if (twice && !seek_file(in, at)) {
-		std::fputs("cannot read ", out);
-		say(out, name, "\n");
-		return false;
-	}
 	if (twice && found.rising) {
+		if (!seek_file(in, at)) {
+			std::fputs("cannot read ", out);
+			say(out, name, "\n");
+			return false;
+		}
 		start_reader(&stream.reader, in, format);
 		stream.walk = Walk{};
 		stream.left = 0;
@@ -793,12 +1029,6 @@ bool open_records(Image *image, std::FILE *in, const char *name, RecordFormat fo
 		image->reader = &stream;
 		image->left = bytes;
 		return true;
-	}
-	if (twice) {
-		// Out of order: the bytes are kept, and handed out sorted.
-		start_reader(&stream.reader, in, format);
-		if (!check_records(&stream.reader, name, at, start, &stored, &found, out))
-			return false;
 	}
 	open_stored(image, &stored, bytes, fill);
 	return true;
