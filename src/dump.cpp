@@ -14,9 +14,10 @@ struct Dump {
 
 // The next values of the dump, at most `most`, into `to`, all on *line;
 // none at its end. False at a token that is no value, *line being its line.
-bool next_values(Listing *l, unsigned char *to, std::size_t most, std::size_t *got, std::uint64_t *line)
+bool next_values(Listing *l, unsigned char *to, std::size_t most, std::size_t *got, std::uint64_t *line,
+                 bool sound)
 {
-	*got = take_bytes(l, to, most, line);
+	*got = take_bytes(l, to, most, line, sound);
 	if (*got > 0 || most == 0)
 		return true;
 	switch (next_value(l, to, line)) {
@@ -40,7 +41,7 @@ bool check_dump(Dump *d, const char *name, std::uint64_t want, std::uint64_t ski
 	std::size_t got = 1;
 	while (n < want && got > 0) {
 		std::size_t most = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof d->passed, want - n));
-		if (!next_values(&d->listing, d->passed, most, &got, &line)) {
+		if (!next_values(&d->listing, d->passed, most, &got, &line, false)) {
 			write_shown(name, out);
 			std::fprintf(out, ":%llu: bad value ", static_cast<unsigned long long>(line));
 			write_token(&d->listing, out);
@@ -73,7 +74,7 @@ std::size_t read_dump(Image *image, unsigned char *to, std::size_t room, std::ui
 	while (n < room && image->left > 0 && image->run_count < LINE_RUNS && !image->failed) {
 		std::size_t got, most = static_cast<std::size_t>(std::min<std::uint64_t>(room - n, image->left));
 		std::uint64_t line;
-		if (!next_values(&d->listing, to + n, most, &got, &line) || got == 0) {
+		if (!next_values(&d->listing, to + n, most, &got, &line, true) || got == 0) {
 			image->failed = true;	// the file changed since it was found sound
 			break;
 		}
@@ -132,7 +133,7 @@ bool open_dump(Image *image, std::FILE *in, const char *name, std::uint64_t skip
 	for (std::uint64_t left = skip, got; left > 0; left -= got) {
 		std::size_t most = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof dump.passed, left));
 		std::size_t n;
-		if (!next_values(&dump.listing, dump.passed, most, &n, &line) || n == 0) {
+		if (!next_values(&dump.listing, dump.passed, most, &n, &line, true) || n == 0) {
 			image->failed = true;
 			break;
 		}

@@ -54,8 +54,10 @@ std::size_t take_values(Listing *listing, const char *text, std::size_t count);
 // `most` of them, into `to`, and the line into *line, having passed the
 // blanks, line ends and label before them: as many as are plain, two digits
 // before an ASCII blank or line end. None where the next token is not such
-// a value, which is left to next_value, or at the end.
-std::size_t take_bytes(Listing *listing, unsigned char *to, std::size_t most, std::uint64_t *line);
+// a value, which is left to next_value, or at the end. `sound`, where the
+// listing was read once and found to hold nothing else, spares a check.
+std::size_t take_bytes(Listing *listing, unsigned char *to, std::size_t most, std::uint64_t *line,
+                       bool sound);
 
 // Whether the `n` bytes at `text`, a line with its blanks at both ends taken
 // off, are after at most one address label nothing but values and ASCII
