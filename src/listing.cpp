@@ -446,8 +446,8 @@ namespace {
 #if defined(USE_SSE2)
 // Whether the 48 bytes at p are sixteen values, two digits and a space
 // each, the last maybe a line end instead of its space; their bytes into
-// `to`, which has room for 16 more. Unchecked, the bytes are those of a
-// dump already found sound.
+// `to`, which has room for 16 more. Unchecked, the tokens between the
+// spaces are taken for values, as in a dump already found sound.
 template <bool CHECK>
 bool sixteen_values(const unsigned char *p, unsigned char *to)
 {
@@ -460,20 +460,21 @@ bool sixteen_values(const unsigned char *p, unsigned char *to)
 		c[i] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * i));
 		__m128i letter = _mm_cmpgt_epi8(c[i], _mm_set1_epi8('9'));
 		v[i] = _mm_add_epi8(_mm_and_si128(c[i], _mm_set1_epi8(0x0F)), _mm_and_si128(letter, _mm_set1_epi8(9)));
+		// Spaces between the values; the last one is looked at apart.
+		__m128i blanks = _mm_load_si128(reinterpret_cast<const __m128i *>(blank_lanes + 16 * i));
+		__m128i good = _mm_or_si128(_mm_and_si128(blanks, _mm_cmpeq_epi8(c[i], _mm_set1_epi8(' '))),
+		                            _mm_andnot_si128(blanks, _mm_set1_epi8(-1)));
 		if constexpr (CHECK) {
-			// Digits where digits stand, spaces between them: the
-			// last one is looked at apart.
-			__m128i blanks = _mm_load_si128(reinterpret_cast<const __m128i *>(blank_lanes + 16 * i));
+			// And digits where digits stand.
 			__m128i digit = _mm_sub_epi8(c[i], _mm_set1_epi8('0'));
 			__m128i low = _mm_sub_epi8(_mm_or_si128(c[i], _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
 			__m128i hex = _mm_or_si128(_mm_cmpeq_epi8(_mm_max_epu8(digit, _mm_set1_epi8(9)), _mm_set1_epi8(9)),
 			                           _mm_cmpeq_epi8(_mm_max_epu8(low, _mm_set1_epi8(5)), _mm_set1_epi8(5)));
-			__m128i good = _mm_or_si128(_mm_andnot_si128(blanks, hex),
-			                            _mm_and_si128(blanks, _mm_cmpeq_epi8(c[i], _mm_set1_epi8(' '))));
-			ok = _mm_and_si128(ok, i < 2 ? good : _mm_or_si128(good, _mm_slli_si128(_mm_set1_epi8(-1), 15)));
+			good = _mm_and_si128(good, _mm_or_si128(blanks, hex));
 		}
+		ok = _mm_and_si128(ok, i < 2 ? good : _mm_or_si128(good, _mm_slli_si128(_mm_set1_epi8(-1), 15)));
 	}
-	if (CHECK && _mm_movemask_epi8(ok) != 0xFFFF)
+	if (_mm_movemask_epi8(ok) != 0xFFFF)
 		return false;
 	// Each lane's digit 16 times, and the next lane's digit.
 	alignas(16) unsigned char bytes[48];

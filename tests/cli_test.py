@@ -13,6 +13,8 @@ every newline as CR LF, as a Windows build writes them in text mode;
 import argparse
 import hashlib
 import os
+import random
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -159,6 +161,87 @@ def shown(name, args, out, status=1, **more):
 
 def named(name):
     return Case(f"image named {name}", ["0", name], ZERO_TO_F, "E4 9C \n", image_name=name)
+
+
+def scanned(image, start):
+    """What rowtally prints for `image` at `start`: a line per block touched."""
+    lines, at = {}, 0
+    for at in range(0, len(image) - 7, 8):
+        a = (start + at) % (1 << 32)
+        lines.setdefault(a // 128, []).append("%02X " % (-(a % 256 + a // 256 % 256 + sum(image[at:at + 8])) % 256))
+    blocks = range(start // 128, (start + len(image) + 127) // 128) if image else []
+    return "".join("".join(lines.get(b % (1 << 25), [])) + "\n" for b in blocks)
+
+
+def ihex(ll, address, kind, data=(), digits=None):
+    """An Intel HEX record; `digits` in place of its own, and ll of its own
+    making where it is None."""
+    data = list(data)
+    ll = len(data) if ll is None else ll
+    b = [ll, address >> 8 & 0xFF, address & 0xFF, kind] + data
+    text = "".join("%02X" % x for x in b) + "%02X" % (-sum(b) % 256)
+    return ":" + (digits if digits is not None else text)
+
+
+def srec(kind, address, data=(), count=None):
+    """An S-record of type `kind`."""
+    width = {0: 2, 1: 2, 2: 3, 3: 4, 5: 2, 6: 3, 7: 4, 8: 3, 9: 2}[kind]
+    b = list(address.to_bytes(width, "big")) + list(data)
+    b = [len(b) + 1 if count is None else count] + b
+    return "S%d" % kind + "".join("%02X" % x for x in b) + "%02X" % (0xFF - sum(b) % 256)
+
+
+def hex_file(image, address, per_line=16):
+    """`image` at `address` as Intel HEX, with 04 records every 64 KiB."""
+    lines, base = [], None
+    for k in range(0, len(image), per_line):
+        a = address + k
+        if a >> 16 != base:
+            base = a >> 16
+            lines.append(ihex(2, 0, 4, [base >> 8, base & 0xFF]))
+        lines.append(ihex(None, a & 0xFFFF, 0, image[k:k + per_line]))
+    return "\n".join(lines + [ihex(0, 0, 1)]) + "\n"
+
+
+def srec_file(image, address, per_line=32):
+    lines = [srec(0, 0, b"rowtally")]
+    lines += [srec(2, address + k, image[k:k + per_line]) for k in range(0, len(image), per_line)]
+    return "\n".join(lines + [srec(5, len(lines) - 1), srec(9, 0)]) + "\n"
+
+
+def dump_file(image, address, per_line=16):
+    return "".join("%04X: " % (address + k) + " ".join("%02X" % b for b in image[k:k + per_line]) + "\n"
+                   for k in range(0, len(image), per_line))
+
+
+GAME = (EXAMPLES / "game.bin").read_bytes()
+GAME_HEX = hex_file(GAME, 0xC000)
+GAME_OUT = scanned(GAME, 0xC000)
+
+
+def fmt(name, text, out, status=0, args=("--format=ihex", "0"), image_name="image.hex", **more):
+    """A file of records or a dump as the image; `out` a string, or bytes
+    of an image whose plain output it must be, at the start address given."""
+    if isinstance(out, bytes):
+        out = scanned(out, int(args[-1], 16))
+    image = text.encode() if isinstance(text, str) else text
+    return Case(f"format: {name}", [*args, image_name], image, out, status, image_name=image_name, **more)
+
+
+def records(name, lines, out, status=1, format="ihex", start="0", options=()):
+    """A file of the lines given, each a record or not; `out` a message
+    after the file's name, or bytes of the image it holds."""
+    text = "\n".join(lines) + "\n"
+    if isinstance(out, str) and status:
+        out = "image.hex" + out + "\n"
+    return fmt(name, text, out, status, args=(f"--format={format}", *options, start))
+
+
+def fmt_check(name, text, listing, out, status=1, args=("--format=ihex", "C000"), image_name="image.hex"):
+    """--check of a file of records or a dump against `listing`."""
+    return Case(f"format check: {name}", ["--check", "listing.txt", *args, image_name],
+                text.encode() if isinstance(text, str) else text, out, status, image_name=image_name,
+                listing=listing.encode() if isinstance(listing, str) else listing)
 
 
 CASES = [
@@ -435,6 +518,159 @@ CASES = [
          wrap=failing("write", 2), posix=True),
     Case("closed standard output", ["0", "image.bin"], ZERO_TO_F, None, 1, WRITE_FAILED,
          wrap=("sh", "-c", 'exec "$@" >&-', "sh"), posix=True),
+    # Images as files of records and typed dumps.
+    fmt("Intel HEX, as its binary", GAME_HEX, GAME, args=("--format=ihex", "C000")),
+    fmt("S-records, as their binary", srec_file(GAME, 0xC000), GAME, args=("--format", "srec", "C000")),
+    fmt("a typed dump, as its binary", dump_file(GAME, 0xC000), GAME, args=("--format=dump", "C000")),
+    fmt("records out of order", "\n".join(GAME_HEX.split("\n")[-3:0:-1]) + "\n" + ihex(0, 0, 1) + "\n", GAME,
+        args=("--format=ihex", "C000")),
+    fmt("standard input", GAME_HEX, GAME_OUT, args=("--format=ihex", "C000", "-"), posix=True,
+        wrap=("sh", "-c", 'cat image.hex | "$@"', "sh")),
+    fmt("records out of order through a pipe", "\n".join(GAME_HEX.split("\n")[-3:0:-1]) + "\n" +
+        ihex(0, 0, 1) + "\n", GAME_OUT, args=("--format=ihex", "C000", "-"), posix=True,
+        wrap=("sh", "-c", 'cat image.hex | "$@"', "sh")),
+    Case("binary from standard input", ["0", "-"], ZERO_TO_F, "E4 9C \n", image_name="image.hex",
+         wrap=("sh", "-c", 'cat image.hex | "$@"', "sh"), posix=True),
+    Case("standard input twice", ["--check", "-", "0", "-"], out="cannot read standard input twice\n", status=2),
+    Case("format: bad format", ["--format=IHEX", "zz", "missing.bin"], out="bad format IHEX\n", status=1),
+    Case("format: bad format shown safely", ["--check=x", "--format=\x1b", "0", "missing.bin"],
+         out="bad format \\x1B\n", status=2),
+    Case("format: --skip with records", ["--check=x", "--format", "srec", "--skip=2", "zz", "missing.bin"],
+         out="option --skip does not apply to --format=srec\n" + USAGE, status=2),
+    Case("format: --fill with no format", ["--fill=0", "0", "missing.bin"],
+         out="option --fill does not apply to --format=binary\n" + USAGE, status=1),
+    Case("format: --fill with a dump", ["--format=dump", "--fill=0", "0", "missing.bin"],
+         out="option --fill does not apply to --format=dump\n" + USAGE, status=1),
+    Case("format: --format last", ["--format"], out="option --format needs a name\n" + USAGE, status=1),
+    Case("format: --fill last", ["--check=x", "--fill"], out="option --fill needs a number\n" + USAGE, status=2),
+    Case("format: a bad fill after the address", ["--format=ihex", "--fill=256", "zz", "missing.bin"],
+         out="bad start address zz\n", status=1),
+    *[Case(f"format: bad fill {text!r}", ["--format=ihex", "--length=x", f"--fill={text}", "0", "missing.bin"],
+           out="bad length x\n" if text == "0" else "", status=1) for text in ["0"]],
+    *[Case(f"format: bad fill {text!r}", ["--format=ihex", f"--fill={text}", "0", "missing.bin"],
+           out=f"bad fill {text}\n", status=1) for text in ["256", "0x100", "-1", ""]],
+    late("--format", "--format=ihex"),
+    late("--fill", "--fill", "0", status=2, before=["--check=listing.txt"]),
+    # Intel HEX: each line's faults, the first line with one named.
+    *[records(name, lines, out) for name, lines, out in [
+        ("a data byte mistyped", [ihex(None, 0, 0, range(8))[:9] + "F" + ihex(None, 0, 0, range(8))[10:],
+                                  ihex(0, 0, 1)], ":1: bad record checksum"),
+        ("no colon", [ihex(None, 0, 0, range(8))[1:]], ":1: bad record"),
+        ("an odd number of digits", [ihex(0, 0, 1) + "0"], ":1: bad record"),
+        ("a blank within", [ihex(0, 0, 1)[:5] + " " + ihex(0, 0, 1)[5:]], ":1: bad record"),
+        ("no digit", [ihex(0, 0, 1)[:5] + "G" + ihex(0, 0, 1)[6:]], ":1: bad record"),
+        ("fewer than five bytes", [":00000001"], ":1: bad record"),
+        ("a length that is not the data's", [ihex(9, 0, 0, range(8)), ihex(0, 0, 1)], ":1: bad record"),
+        ("a type past 05", [ihex(None, 0, 6), ihex(0, 0, 1)], ":1: bad record"),
+        ("an end record with data", [ihex(None, 0, 1, [0])], ":1: bad record"),
+        ("an 02 record of three bytes", [ihex(None, 0, 2, [0, 0, 0])], ":1: bad record"),
+        ("an 05 record of two bytes", [ihex(None, 0, 5, [0, 0])], ":1: bad record"),
+        ("both faults: a bad record", [ihex(None, 0, 0, range(8))[:-1] + "00"], ":1: bad record"),
+        ("the first line with a fault", ["", ihex(None, 0, 0, range(8)), ":1", ":2"], ":3: bad record"),
+        ("no end record", [ihex(None, 0, 0, range(8))], ": no end record"),
+        ("written again, the first byte that was", [ihex(None, 0, 0, range(8)), ihex(None, 4, 0, range(8)),
+                                                    ihex(0, 0, 1)], ":2: address 00000004 already written on line 1"),
+        ("written again out of order", [ihex(None, 8, 0, range(8)), ihex(None, 0, 0, range(16)), ihex(0, 0, 1)],
+         ":2: address 00000008 already written on line 1"),
+        ("written again before a line's fault", [ihex(None, 8, 0, range(8)), ihex(None, 0, 0, range(16)),
+                                                 ":1"], ":2: address 00000008 already written on line 1"),
+        ("a line's fault before an address written again", [ihex(None, 8, 0, range(8)), ":1",
+                                                           ihex(None, 0, 0, range(16))], ":2: bad record"),
+    ]],
+    records("no data before the start address counts", [ihex(None, 0, 0, range(8)), ihex(0, 0, 1)],
+            ": no data at or after the start address", start="8"),
+    *[records(name, lines, out, 0, start=start, options=options) for name, lines, out, start, options in [
+        ("lower case, blanks, empty lines and CR LF", ["", " \t" + ihex(None, 0, 0, range(8)).lower() + "\t ",
+                                                       "\r" + ihex(0, 0, 1)], bytes(range(8)), "0", ()),
+        ("nothing read after the end record", [ihex(None, 0, 0, range(8)), ihex(0, 0, 1), "\x1a", ":zz"],
+         bytes(range(8)), "0", ()),
+        ("03 and 05 passed over", [ihex(4, 0, 3, [0] * 4), ihex(4, 0, 5, [0] * 4), ihex(None, 0, 0, range(8)),
+                                   ihex(0, 0, 1)], bytes(range(8)), "0", ()),
+        ("02: offsets wrap within 64 KiB", [ihex(2, 0, 2, [0x10, 0]), ihex(None, 0xFFFC, 0, range(1, 9)),
+                                             ihex(0, 0, 1)], b"\xff" * 4 + bytes(range(1, 5)), "1FFF8", ()),
+        ("02: the bytes that wrapped", [ihex(2, 0, 2, [0x10, 0]), ihex(None, 0xFFFC, 0, range(1, 9)),
+                                        ihex(0, 0, 1)], bytes(range(5, 9)) + b"\xff" * 4, "10000", ("--length=8",)),
+        ("04: no wrap at 64 KiB", [ihex(2, 0, 4, [0, 1]), ihex(None, 0xFFFC, 0, range(1, 9)), ihex(0, 0, 1)],
+         b"\xff" * 4 + bytes(range(1, 9)) + b"\xff" * 4, "1FFF8", ("--length=16",)),
+        ("neither: no wrap at 64 KiB", [ihex(None, 0xFFFC, 0, range(1, 9)), ihex(0, 0, 1)],
+         b"\xff" * 4 + bytes(range(1, 9)), "FFF8", ()),
+        ("wrapping at 2^32, the image stops at the top", [ihex(2, 0, 4, [0xFF, 0xFF]), ihex(None, 0xFFFC, 0,
+                                                          range(1, 9)), ihex(0, 0, 1)],
+         b"\xff" * 4 + bytes(range(1, 5)), "FFFFFFF8", ("--length=64",)),
+        ("exactly --length bytes, FF where nothing was written", [ihex(None, 0, 0, range(8)), ihex(0, 0, 1)],
+         bytes(range(8)) + b"\xff" * 8, "0", ("--length=16",)),
+        ("--fill", [ihex(None, 0, 0, range(8)), ihex(0, 0, 1)], bytes(range(8)) + b"\x5a" * 8, "0",
+         ("--length=16", "--fill=0x5A")),
+        ("a start address with no record near it", [ihex(None, 0, 0, range(8)), ihex(0, 0, 1)], b"\xff" * 16,
+         "1000", ("--length=16",)),
+        ("data below the start address passed over", [ihex(None, 0, 0, range(16)), ihex(0, 0, 1)],
+         bytes(range(8, 16)), "8", ()),
+    ]],
+    # S-records.
+    *[records(name, lines, out, format="srec") for name, lines, out in [
+        ("a checksum", [srec(1, 0, range(8))[:-2] + "00"], ":1: bad record checksum"),
+        ("S4", ["S4030000FC"], ":1: bad record"),
+        ("a lower-case s", [srec(1, 0, range(8)).lower()], ":1: bad record"),
+        ("no type digit", ["SX030000FC"], ":1: bad record"),
+        ("a length that is not the bytes'", [srec(1, 0, range(8), count=12)], ":1: bad record"),
+        ("fewer bytes than the address", ["S10200FD"], ":1: bad record"),
+        ("an end record with data", [srec(9, 0, [1])], ":1: bad record"),
+        ("a count with data", [srec(5, 0, [1])], ":1: bad record"),
+        ("a line lost", [srec(1, 0, range(8)), srec(5, 2)], ":2: bad record count"),
+        ("a line doubled", [srec(1, 0, range(8)), srec(1, 8, range(8)), srec(1, 8, range(8)), srec(6, 2)],
+         ":3: address 00000008 already written on line 2"),
+    ]],
+    *[records(name, lines, out, 0, format="srec", start=start) for name, lines, out, start in [
+        ("S0, S3, S5 and S7", [srec(0, 0, b"hdr"), srec(3, 0x12345678, range(8)), srec(5, 1), srec(7, 0)],
+         bytes(range(8)), "12345678"),
+        ("S2 and S6, and no end record", [srec(2, 0x123450, range(8)), srec(6, 1)], bytes(range(8)), "123450"),
+        ("nothing read after S9", [srec(1, 0, range(8)), srec(9, 0), "junk"], bytes(range(8)), "0"),
+    ]],
+    # Dumps, read as listings are.
+    fmt("a dump's --skip counts values", dump_file(GAME, 0xC000), GAME[16:], args=("--format=dump", "--skip=16",
+        "C000")),
+    fmt("a dump's --length", dump_file(GAME, 0xC000), GAME[:8], args=("--format=dump", "--length=8", "C000")),
+    fmt("a dump's bad value", "C000: 11 22 3G 44\n", "image.txt:1: bad value 3G\n", 1, args=("--format=dump", "0"),
+        image_name="image.txt"),
+    fmt("no fault past a dump's last value", "C000: 11 22 3G 44\n", bytes([0x11, 0x22]), args=("--format=dump",
+        "--length=2", "0"), image_name="image.txt"),
+    fmt("a dump too short to skip", "11 22\n", "cannot skip 3 bytes of image.txt\n", 2, image_name="image.txt",
+        args=("--check=listing.txt", "--format=dump", "--skip=3", "0"), listing=b""),
+    # Reports name the image's lines.
+    fmt_check("a byte mistyped, its checksum made right", "\n".join(
+        line if k != 36 else ihex(None, 0xC230, 0, bytes.fromhex(line[9:-2]) [:3] + bytes([bytes.fromhex(line[9:-2])[3] ^ 0x40])
+                                  + bytes.fromhex(line[9:-2])[4:])
+        for k, line in enumerate(GAME_HEX.split("\n"))), GAME_OUT,
+        "0000C230: listing 2B (line 5), image 6B, image line 37, bytes E8 01 73 82 DB 72 08 70\n1 of 1024 rows differ\n"),
+    fmt_check("a row on two lines", hex_file(GAME[:0x38] + bytes([GAME[0x38] ^ 1]) + GAME[0x39:], 0xC000, 12),
+              GAME_OUT, "0000C038: listing 89 (line 1), image 88, image lines 6-7, bytes B5 55 45 35 98 E0 10 74\n"
+              "1 of 1024 rows differ\n"),
+    fmt_check("a line lost: fill", "\n".join(GAME_HEX.split("\n")[:20] + GAME_HEX.split("\n")[21:]), GAME_OUT,
+              "0000C130: listing 74 (line 3), image 17, fill, bytes FF FF FF FF FF FF FF FF\n0000C138: listing 3A "
+              "(line 3), image 0F, fill, bytes FF FF FF FF FF FF FF FF\n2 of 1024 rows differ\n"),
+    fmt_check("a dump's byte left out", "\n".join(
+        " ".join(w for i, w in enumerate(line.split(" ")) if k != 50 or i != 4)
+        for k, line in enumerate(dump_file(GAME, 0xC000).split("\n"))), GAME_OUT,
+        "0000C320: image lacks 1 byte (line 7), image line 51, bytes CB 1E D0 68 9E CF 13, the missing byte is 93\n"
+        "1 of 1024 rows differ\n", args=("--format=dump", "C000"), image_name="image.txt"),
+    fmt_check("a dump's line left out: the next byte's line", "".join(
+        line for k, line in enumerate(dump_file(GAME, 0xC000).splitlines(True)) if k != 30), GAME_OUT,
+        "0000C1E0: image lacks 16 bytes (line 4), image line 31\n2 of 1024 rows differ\n",
+        args=("--format=dump", "C000"), image_name="image.txt"),
+    # The format forgotten.
+    fmt_check("Intel HEX as a binary image", GAME_HEX, GAME_OUT,
+              Tail("image looks like Intel HEX: try --format=ihex\n2816 of 2819 rows differ\n", 1024),
+              args=("C000",)),
+    fmt_check("S-records as a binary image", srec_file(GAME, 0xC000), GAME_OUT,
+              Tail("image looks like S-records: try --format=srec\n2464 of 2470 rows differ\n", 1022),
+              args=("C000",)),
+    fmt_check("a dump as a binary image", dump_file(GAME, 0xC000), GAME_OUT,
+              Tail("image looks like a hex dump: try --format=dump\n3453 of 3456 rows differ\n", 1025),
+              args=("C000",)),
+    fmt_check("no look after a bad value", GAME_HEX, "11 ZZ\n", "0000C000: listing 11 (line 1), image B4, offset "
+              "0, bytes 3A 30 32 30 30 30 30 30\nlisting.txt:1: bad value ZZ\n", 2, args=("C000",)),
+    Case("format: a read failing", ["--format=ihex", "C000", "image.bin"], GAME_HEX.encode(),
+         "cannot read image.bin\n", 1, wrap=failing("read", 1), posix=True),
 ]
 
 
@@ -489,6 +725,37 @@ def run(command, case, crlf):
     return faults
 
 
+def srecord_faults(command):
+    """Where srecord is installed: files of records, each converted to binary by
+    srec_cat, cropped and filled as rowtally takes them, give the same output
+    with --format as the binary gives."""
+    shuffled = GAME_HEX.split("\n")[1:-2]
+    random.Random(7).shuffle(shuffled)
+    segments = [ihex(2, 0, 2, [0x10, 0])] + [ihex(None, 0xFF00 + 16 * k & 0xFFFF, 0, GAME[16 * k:16 * k + 16])
+                                             for k in range(32)]
+    files = [  # text, format, srec_cat's name for it, start, end
+        (GAME_HEX, "ihex", "-intel", 0xC000, 0xE000),
+        ("\n".join(shuffled[100:] + shuffled[:50]) + "\n" + ihex(0, 0, 1) + "\n", "ihex", "-intel", 0xBF00, 0xE100),
+        ("\n".join(segments + [ihex(0, 0, 1)]) + "\n", "ihex", "-intel", 0x10000, 0x20000),
+        (srec_file(GAME, 0xC000, 28), "srec", "-motorola", 0xC000, 0xE008),
+    ]
+    faults = []
+    with tempfile.TemporaryDirectory() as folder:
+        for k, (text, name, kind, start, end) in enumerate(files):
+            image, binary = Path(folder, f"{k}.txt"), Path(folder, f"{k}.bin")
+            image.write_text(text)
+            subprocess.run(["srec_cat", str(image), kind, "-crop", hex(start), hex(end), "-fill", "0xFF",
+                            hex(start), hex(end), "-offset", hex(-start), "-o", str(binary), "-binary"],
+                           check=True, capture_output=True)
+            got = [subprocess.run([*command, *args], cwd=folder, capture_output=True, timeout=120).stdout
+                   for args in ([f"--format={name}", f"--length={end - start}", "%X" % start, image.name],
+                                ["%X" % start, binary.name])]
+            if got[0] != got[1] or not got[0]:
+                faults.append(f"FAIL srec_cat: file {k} as {name} from {start:X} to {end:X}: "
+                              f"{got[0][:80]!r} against {got[1][:80]!r}")
+    return faults
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--crlf", action="store_true")
@@ -508,6 +775,12 @@ def main():
         if faults:
             failed += 1
             print(f"FAIL {case.name}: {case.args}", *faults, sep="\n")
+    if shutil.which("srec_cat"):
+        for fault in srecord_faults(options.command):
+            print(fault)
+            failed += 1
+    else:
+        print("srec_cat is not installed: rowtally's records not held against srecord's")
     print(f"{len(cases) - failed} passed, {failed} failed, {len(CASES) - len(cases)} skipped")
     return 1 if failed else 0
 

@@ -15,8 +15,10 @@
 #include <vector>
 
 #include "check.h"
+#include "dump.h"
 #include "fit.h"
 #include "listing.h"
+#include "records.h"
 #include "scan.h"
 
 // The block loop at its plainest: one row_checksum and one printf per row.
@@ -187,6 +189,61 @@ static std::string plain_fit(const std::uint8_t *image, std::size_t size, std::u
 	return "";
 }
 
+// The image's first line, as a record of Intel HEX (':') or an S-record
+// ('S'), sound by its form and checksum: its bytes, or none.
+static bool plain_record(const std::string &line, char lead, std::vector<unsigned> *b)
+{
+	std::size_t at = lead == ':' ? 1 : 2;
+	if (line.size() < at || line[0] != lead || (lead == 'S' && (line.size() < 2 || line[1] < '0' || line[1] > '9')) ||
+	    (line.size() - at) % 2 != 0 || line.find_first_not_of("0123456789abcdefABCDEF", at) != std::string::npos)
+		return false;
+	for (std::size_t k = at; k < line.size(); k += 2)
+		b->push_back(static_cast<unsigned>(std::stoul(line.substr(k, 2), nullptr, 16)));
+	unsigned sum = 0;
+	for (unsigned x : *b)
+		sum += x;
+	return sum % 256 == (lead == ':' ? 0 : 0xFF);
+}
+
+// The line that names the format a binary image's first line is in.
+static std::string plain_hint(const std::uint8_t *image, std::size_t size)
+{
+	std::string line(reinterpret_cast<const char *>(image), std::min<std::size_t>(size, 600));
+	line = line.substr(0, line.find_first_of("\r\n"));
+	if (line.compare(0, 3, "\xEF\xBB\xBF") == 0)
+		line.erase(0, 3);
+	line.erase(0, line.find_first_not_of(" \t") == std::string::npos ? line.size() : line.find_first_not_of(" \t"));
+	line.erase(line.find_last_not_of(" \t") + 1);
+	std::vector<unsigned> b;
+	static const int ihex_length[6] = {-1, 0, 2, 4, 2, 4};
+	if (plain_record(line, ':', &b) && b.size() >= 5 && b[0] == b.size() - 5 && b[3] <= 5 &&
+	    (ihex_length[b[3]] < 0 || static_cast<int>(b[0]) == ihex_length[b[3]]))
+		return "image looks like Intel HEX: try --format=ihex\n";
+	static const unsigned srec_address[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
+	b.clear();
+	if (plain_record(line, 'S', &b)) {
+		unsigned type = static_cast<unsigned>(line[1] - '0'), a = srec_address[type];
+		bool count = type == 5 || type == 6, data = b.size() > a + 2;
+		unsigned counted = 0;
+		for (unsigned k = 1; k <= a && k < b.size(); k++)
+			counted = counted << 8 | b[k];
+		if (a > 0 && b.size() >= a + 2 && b[0] == b.size() - 1 && !(type >= 5 && data) && !(count && counted != 0))
+			return "image looks like S-records: try --format=srec\n";
+	}
+	std::size_t values = 0, at = 0;
+	for (bool first = true; at < line.size(); first = false) {
+		std::size_t end = std::min(line.find_first_of(" \t", at), line.size());
+		std::string token = line.substr(at, end - at);
+		std::size_t digits = token.find_first_not_of("0123456789abcdefABCDEF");
+		if (token.size() == 2 && digits == std::string::npos)
+			values++;
+		else if (!(first && digits >= 1 && digits <= 8 && digits + 1 == token.size() && token.back() == ':'))
+			return "";
+		at = std::min(line.find_first_not_of(" \t", end), line.size());
+	}
+	return values >= 8 ? "image looks like a hex dump: try --format=dump\n" : "";
+}
+
 // The check at its plainest: the image and the listing's values in hand,
 // walked in step as the rules say, each row read where the image is at.
 static std::string plain_check(const std::uint8_t *image, std::size_t size, std::uint32_t start,
@@ -295,8 +352,8 @@ static std::string plain_check(const std::uint8_t *image, std::size_t size, std:
 	*status = differ > 0 || extra > 0;
 	if (*status == 0)
 		return out + format("all %zu rows match\n", M);
-	if (P >= FIT_ROWS)
-		out += plain_fit(image, size, start, V);
+	std::string fit = P >= FIT_ROWS ? plain_fit(image, size, start, V) : "";
+	out += fit.empty() ? plain_hint(image, size) : fit;
 	return out + format("%zu of %zu rows differ", differ, M) +
 	       (extra > 0 ? format(", listing has %zu extra value%s", extra, plural(extra)) : "") + "\n";
 }
@@ -363,6 +420,152 @@ static std::string contents(std::FILE *f)
 	if (std::fread(text.data(), 1, text.size(), f) != text.size())
 		std::abort();
 	return text;
+}
+
+// All the bytes that `image` hands out, each byte's line checked against
+// `line_of`, where given (0 for fill).
+static std::vector<std::uint8_t> read_all(Image *image, const std::vector<std::uint64_t> *line_of)
+{
+	std::vector<std::uint8_t> all;
+	static unsigned char bytes[SCAN_READ];
+	bool ended = false;
+	std::uint64_t first = image->offset;
+	while (!ended) {
+		std::uint64_t at = image->offset;
+		std::size_t n = image->read(image, bytes, sizeof bytes, at, &ended);
+		for (std::size_t k = 0; k < n && line_of != nullptr; k++) {
+			std::uint64_t least, greatest;
+			image_lines(image, at + k, 1, &least, &greatest);
+			if (least != (*line_of)[at + k - first] || least != greatest)
+				std::abort();
+		}
+		all.insert(all.end(), bytes, bytes + n);
+		if (all.size() > (1u << 24))
+			std::abort();	// more than any of these files can make
+	}
+	return all;
+}
+
+static void hex_bytes(std::string *text, const std::uint8_t *bytes, std::size_t n, bool lower)
+{
+	for (std::size_t k = 0; k < n; k++)
+		*text += format(lower ? "%02x" : "%02X", bytes[k]);
+}
+
+// The image as Intel HEX, S-records or a dump, laid out as `how` picks:
+// record length, order, case, line ends, blanks; read back from a file and
+// from a stream that cannot be read twice, it must be the image itself,
+// each byte on the line that holds it.
+static void round_trip(const std::uint8_t *image, std::size_t size, std::uint32_t start, unsigned how)
+{
+	unsigned kind = how % 3, per = how / 3 % 32 + 1;
+	bool lower = how & 0x100, backwards = how & 0x200, crlf = how & 0x400;
+	std::vector<std::string> lines;
+	std::vector<std::size_t> from;	// the image byte each line's data begins with
+	for (std::size_t k = 0; k < size; k += per) {
+		std::size_t n = std::min<std::size_t>(per, size - k);
+		std::uint32_t at = start + static_cast<std::uint32_t>(k);
+		std::uint8_t b[8 + 32];
+		std::string line;
+		if (kind == 0) {	// an 04 record before each, the address's high half
+			std::uint8_t high[6] = {2, 0, 0, 4, static_cast<std::uint8_t>(at >> 24), static_cast<std::uint8_t>(at >> 16)};
+			line = ":";
+			hex_bytes(&line, high, 6, lower);
+			line += format("%02X", static_cast<unsigned>(-(high[0] + high[3] + high[4] + high[5]) & 0xFF));
+			lines.push_back(line);
+			from.push_back(SIZE_MAX);
+			b[0] = static_cast<std::uint8_t>(n), b[1] = static_cast<std::uint8_t>(at >> 8), b[2] = static_cast<std::uint8_t>(at), b[3] = 0;
+			std::memcpy(b + 4, image + k, n);
+			unsigned sum = 0;
+			for (std::size_t i = 0; i < n + 4; i++)
+				sum += b[i];
+			b[n + 4] = static_cast<std::uint8_t>(0u - sum);
+			line = ":";
+			hex_bytes(&line, b, n + 5, lower);
+		} else if (kind == 1) {	// S3
+			b[0] = static_cast<std::uint8_t>(n + 5);
+			for (int i = 0; i < 4; i++)
+				b[1 + i] = static_cast<std::uint8_t>(at >> (24 - 8 * i));
+			std::memcpy(b + 5, image + k, n);
+			unsigned sum = 0;
+			for (std::size_t i = 0; i < n + 5; i++)
+				sum += b[i];
+			b[n + 5] = static_cast<std::uint8_t>(0xFF - sum % 256);
+			line = "S3";
+			hex_bytes(&line, b, n + 6, lower);
+		} else {	// a dump, a label on each line
+			line = format("%X: ", at);
+			for (std::size_t i = 0; i < n; i++)
+				line += format(lower ? "%02x " : "%02X ", image[k + i]);
+		}
+		lines.push_back(line);
+		from.push_back(k);
+	}
+	if (backwards && kind != 2) {
+		std::reverse(lines.begin(), lines.end());
+		std::reverse(from.begin(), from.end());
+		if (kind == 0)	// each 04 record before its own again
+			for (std::size_t k = 0; k + 1 < lines.size(); k += 2)
+				std::swap(lines[k], lines[k + 1]), std::swap(from[k], from[k + 1]);
+	}
+	if (kind == 0) {
+		lines.push_back(":00000001FF");
+		from.push_back(SIZE_MAX);
+	}
+	std::string text;
+	std::vector<std::uint64_t> line_of(size);
+	for (std::size_t k = 0; k < lines.size(); k++) {
+		text += lines[k] + (crlf ? "\r\n" : "\n");
+		for (std::size_t i = 0; from[k] != SIZE_MAX && i < per && from[k] + i < size; i++)
+			line_of[from[k] + i] = k + 1;
+	}
+	for (int twice = 0; twice < 2; twice++) {
+		std::FILE *in = twice ? fmemopen(text.data(), text.size(), "rb") : std::tmpfile();
+		std::FILE *out = std::tmpfile();
+		if (in == nullptr || out == nullptr)
+			std::abort();
+		if (!twice) {
+			std::fwrite(text.data(), 1, text.size(), in);
+			std::rewind(in);
+		}
+		Image read;
+		bool ok = kind == 2 ? open_dump(&read, in, "f", 0, WHOLE_FILE, out)
+		                    : open_records(&read, in, "f", kind == 0 ? RecordFormat::IHEX : RecordFormat::SREC,
+		                                   start, WHOLE_FILE, 0, out);
+		// An empty file of records holds no data; a dump of no values is
+		// an empty image.
+		// Records stop at the top of the address space; a dump goes on
+		// past it, as a binary image does.
+		std::size_t kept = kind == 2 ? size : static_cast<std::size_t>(std::min<std::uint64_t>(size, (1ull << 32) - start));
+		if (ok != (size > 0 || kind == 2) || (ok && read_all(&read, &line_of) != std::vector<std::uint8_t>(image, image + kept)))
+			std::abort();
+		std::fclose(in);
+		std::fclose(out);
+	}
+}
+
+// Any bytes at all as a file of each format: a message, or an image that
+// reads through.
+static void any_bytes(const std::uint8_t *data, std::size_t size, std::uint32_t start)
+{
+	for (int kind = 0; kind < 3; kind++) {
+		std::FILE *in = std::tmpfile();
+		std::FILE *out = std::tmpfile();
+		if (in == nullptr || out == nullptr)
+			std::abort();
+		std::fwrite(data, 1, size, in);
+		std::rewind(in);
+		Image read;
+		bool ok = kind == 2 ? open_dump(&read, in, "f", 0, WHOLE_FILE, out)
+		                    : open_records(&read, in, "f", kind == 0 ? RecordFormat::IHEX : RecordFormat::SREC,
+		                                   start, size % 3 == 0 ? WHOLE_FILE : size, 0xFF, out);
+		if (ok)
+			read_all(&read, nullptr);
+		else if (std::ftell(out) == 0)
+			std::abort();	// a file refused without a word
+		std::fclose(in);
+		std::fclose(out);
+	}
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -479,5 +682,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 	std::fclose(in);
 	std::fclose(out);
 	std::fclose(listed);
+
+	// The readers of other formats, on the image and on anything.
+	round_trip(image, std::min<std::size_t>(image_size, 4096), start, image_size > 1 ? image[0] | image[1] << 8 : 0);
+	any_bytes(data, size, start);
 	return 0;
 }

@@ -9,8 +9,10 @@
 
 #include "address.h"
 #include "check.h"
+#include "dump.h"
 #include "fit.h"
 #include "listing.h"
+#include "records.h"
 #include "scan.h"
 
 namespace {
@@ -367,6 +369,108 @@ TEST(Fit, NamesTheFirstSkipOrStartAddressThatFits)
 	};
 	for (const Case &c : cases)
 		EXPECT_EQ(fit_line(image, c.start, c.skip, c.listed_at, c.listed_start), c.expected) << c.what;
+}
+
+}  // namespace
+
+namespace {
+
+// What the reader makes of a file: its message, or its image's bytes in
+// hexadecimal, each run of them with the line it stands on, as "LINE:HH..".
+std::string image_of(std::FILE *in, RecordFormat format, std::uint32_t start, std::uint64_t length)
+{
+	std::FILE *out = std::tmpfile();
+	Image image;
+	std::string text;
+	if (out == nullptr)
+		return "no tmpfile";
+	if (open_records(&image, in, "f", format, start, length, 0xEE, out)) {
+		static unsigned char bytes[SCAN_READ];
+		bool ended = false;
+		std::uint64_t last = UINT64_MAX;
+		while (!ended) {
+			std::uint64_t at = image.offset;
+			std::size_t n = image.read(&image, bytes, sizeof bytes, at, &ended);
+			for (std::size_t k = 0; k < n; k++) {
+				std::uint64_t line, same;
+				image_lines(&image, at + k, 1, &line, &same);
+				char shown[32];
+				if (line != last)
+					std::snprintf(shown, sizeof shown, " %llu:%02X", static_cast<unsigned long long>(line), bytes[k]);
+				else
+					std::snprintf(shown, sizeof shown, "%02X", bytes[k]);
+				text += shown;
+				last = line;
+			}
+		}
+		if (image_failed(&image))
+			text += " failed";
+	}
+	std::rewind(out);
+	for (int c; (c = std::fgetc(out)) != EOF;)
+		text += static_cast<char>(c);
+	std::fclose(out);
+	return text;
+}
+
+TEST(Records, TheSameFromAFileReadTwiceAndFromAStreamKept)
+{
+	struct Case {
+		RecordFormat format;
+		std::string text;
+		std::uint32_t start;
+		std::uint64_t length;
+		std::string expected;
+	} cases[] = {
+		{RecordFormat::IHEX, ":0400000001020304F2\n:00000001FF\n", 0, WHOLE_FILE, " 1:01020304"},
+		{RecordFormat::IHEX, ":0400000001020304F2\n:00000001FF\n", 0, 6, " 1:01020304 0:EEEE"},
+		// Out of order, a gap between, the lines each byte came from.
+		{RecordFormat::IHEX, ":02000400AABB95\n:0400000001020304F2\n:00000001FF\n", 0, WHOLE_FILE,
+		 " 2:01020304 1:AABB"},
+		{RecordFormat::IHEX, ":02000600AABB93\r\n\r\n:0100000001FE\r:00000001FF", 0, 10,
+		 " 3:01 0:EEEEEEEEEE 1:AABB 0:EEEE"},
+		{RecordFormat::IHEX, "\xEF\xBB\xBF :0100000001FE\t\n:00000001FF\n", 0, WHOLE_FILE, " 1:01"},
+		{RecordFormat::IHEX, ":0400000001020304F3\n", 0, WHOLE_FILE, "f:1: bad record checksum\n"},
+		{RecordFormat::IHEX, ":0400000001020304F2\n:02000200AABB97\n:00000001FF\n", 0, WHOLE_FILE,
+		 "f:2: address 00000002 already written on line 1\n"},
+		{RecordFormat::IHEX, ":0400000001020304F2\n", 0, WHOLE_FILE, "f: no end record\n"},
+		{RecordFormat::SREC, "S107000001020304EE\nS5030001FB\n", 2, WHOLE_FILE, " 1:0304"},
+		{RecordFormat::SREC, "S107000001020304EE\nS5030002FA\n", 0, WHOLE_FILE, "f:2: bad record count\n"},
+		{RecordFormat::SREC, "S107000001020304EF\n", 0, WHOLE_FILE, "f:1: bad record checksum\n"},
+		{RecordFormat::SREC, "S107000001020304EE\n", 8, WHOLE_FILE, "f: no data at or after the start address\n"},
+	};
+	for (const Case &c : cases) {
+		std::FILE *f = stream_of(c.text);
+		if (f == nullptr)
+			continue;
+		EXPECT_EQ(image_of(f, c.format, c.start, c.length), c.expected) << c.text;
+		std::fclose(f);
+#if !defined(_WIN32)
+		// A stream that cannot be read twice has its bytes kept.
+		std::FILE *kept = fmemopen(const_cast<char *>(c.text.data()), c.text.size(), "rb");
+		if (kept == nullptr)
+			continue;
+		EXPECT_EQ(image_of(kept, c.format, c.start, c.length), c.expected) << "kept: " << c.text;
+		std::fclose(kept);
+#endif
+	}
+}
+
+TEST(Records, AFirstLineThatIsOneSoundRecord)
+{
+	struct Case {
+		const char *text;
+		bool ihex, srec;
+	} cases[] = {
+		{":00000001FF", true, false}, {":00000001ff", true, false}, {":00000001FE", false, false},
+		{":0000000", false, false}, {"S9030000FC", false, true}, {"S5030000FC", false, true},
+		{"S5030001FB", false, false}, {"S4030000FC", false, false}, {"00 11 22", false, false},
+	};
+	for (const Case &c : cases) {
+		const unsigned char *t = reinterpret_cast<const unsigned char *>(c.text);
+		EXPECT_EQ(sound_record(t, std::strlen(c.text), RecordFormat::IHEX), c.ihex) << c.text;
+		EXPECT_EQ(sound_record(t, std::strlen(c.text), RecordFormat::SREC), c.srec) << c.text;
+	}
 }
 
 }  // namespace
