@@ -22,11 +22,17 @@ of unrelated values, and then:
   none, against the same with a later value wrong, which does not look;
 - reads rowtally's peak memory on a 128 MiB and a 4 KiB image, plain,
   checked, checked against unrelated values, and with a byte left out
-  every 64 KiB (/usr/bin/time, Debian's time).
+  every 64 KiB (/usr/bin/time, Debian's time);
+- counts instructions per image byte of the 16 MiB image as Intel HEX of
+  16-byte records (as objcopy -O ihex writes), as S-records of 32 bytes (as
+  srec_cat writes) and as a dump of 16 values a line with labels, plain and
+  checked against its listing, and reads peak memory of each on 16 MiB and
+  4 KiB, and of the Intel HEX with its records out of order.
 Exits 1 if a target is missed. --count does the first only: a check that
 does not depend on the machine's load, for CI.
 """
 import os
+import random
 import re
 import statistics
 import subprocess
@@ -44,6 +50,12 @@ MAX_FIT_SEARCH_MS = 50
 MAX_RATIO_TO_DD = 4.0
 MAX_RATIO_TO_CKSUM_SMALL = 1.0
 MAX_MEMORY_DIFFERENCE_KIB = 64
+# Images from files of text: the goals, and what CI holds them to, 1.25 times
+# the figures reached.
+FORMAT_GOALS = {"ihex": 12.0, "srec": 12.0, "dump": 40.0}
+FORMAT_LIMITS = {"ihex": 21.0, "srec": 16.5, "dump": 47.5}
+MAX_FORMAT_MEMORY_DIFFERENCE_KIB = 256
+MAX_OUT_OF_ORDER_MEMORY_RATIO = 3.0  # to the image's data
 
 
 def image(path, size):
@@ -92,6 +104,37 @@ def unrelated(image_path):
         with open(path, "w") as f:
             for k in range(0, rows, 16):
                 f.write(" ".join("%02X" % b for b in os.urandom(min(16, rows - k))) + " \n")
+    return str(path)
+
+
+def text_of(image_path, kind, shuffled=False):
+    """The image as a file of text: Intel HEX, S-records or a dump."""
+    suffix = {"ihex": ".hex", "srec": ".srec", "dump": ".dump"}[kind] + (".shuffled" if shuffled else "")
+    path = Path(image_path).with_suffix(suffix)
+    if path.exists() and path.stat().st_mtime >= Path(image_path).stat().st_mtime:
+        return str(path)
+    data = Path(image_path).read_bytes()
+    lines = []
+    if kind == "ihex":
+        for k in range(0, len(data), 16):
+            if k % 65536 == 0:
+                b = bytes([2, 0, 0, 4, k >> 24, k >> 16 & 0xFF])
+                lines.append(":%s%02X" % (b.hex().upper(), -sum(b) % 256))
+            b = bytes([16, k >> 8 & 0xFF, k & 0xFF, 0]) + data[k:k + 16]
+            lines.append(":%s%02X" % (b.hex().upper(), -sum(b) % 256))
+        if shuffled:
+            # Each 64 KiB with its 04 record, the stretches in another order.
+            pieces = [lines[k:k + 4097] for k in range(0, len(lines), 4097)]
+            random.Random(1).shuffle(pieces)
+            lines = [line for piece in pieces for line in piece]
+        lines.append(":00000001FF")
+    elif kind == "srec":
+        for k in range(0, len(data), 32):
+            b = bytes([36]) + k.to_bytes(3, "big") + data[k:k + 32]
+            lines.append("S2%s%02X" % (b.hex().upper(), 0xFF - sum(b) % 256))
+    else:
+        lines = ["%06X: %s" % (k, " ".join("%02X" % b for b in data[k:k + 16])) for k in range(0, len(data), 16)]
+    path.write_text("\n".join(lines) + "\n")
     return str(path)
 
 
@@ -163,6 +206,14 @@ def main():
     print(f"instructions per byte, the same with a byte left out every 64 KiB: {per_byte:.2f}")
     target(per_byte <= own + MAX_LACKING_INSTRUCTIONS_MORE_PER_BYTE,
            f"within {MAX_LACKING_INSTRUCTIONS_MORE_PER_BYTE} of its own listing's")
+    for kind in FORMAT_GOALS:
+        for name, command in (("", [tool, f"--format={kind}", "0", text_of(mid, kind)]),
+                              (", --check", [tool, "--check", listing(tool, mid), f"--format={kind}", "0",
+                                             text_of(mid, kind)])):
+            per_byte = instructions(command) / (16 << 20)
+            print(f"instructions per image byte, 16 MiB image as {kind}{name}: {per_byte:.2f} "
+                  f"(the goal {FORMAT_GOALS[kind]})")
+            target(per_byte <= FORMAT_LIMITS[kind], f"at most {FORMAT_LIMITS[kind]}")
     if count_only:
         return 1 if missed else 0
 
@@ -242,6 +293,19 @@ def main():
               f"{small_kib} KiB on 4 KiB")
         target(abs(big_kib - small_kib) <= MAX_MEMORY_DIFFERENCE_KIB,
                f"the same within {MAX_MEMORY_DIFFERENCE_KIB} KiB")
+
+    for kind, shuffled in (("ihex", False), ("srec", False), ("dump", False)):
+        peaks = {path: statistics.median(peak_memory([tool, f"--format={kind}", "0", text_of(path, kind)])
+                                         for _ in range(11)) for path in (mid, small)}
+        print(f"peak memory as {kind}, median of 11 runs: {peaks[mid]} KiB on 16 MiB, {peaks[small]} KiB on 4 KiB")
+        target(abs(peaks[mid] - peaks[small]) <= MAX_FORMAT_MEMORY_DIFFERENCE_KIB,
+               f"the same within {MAX_FORMAT_MEMORY_DIFFERENCE_KIB} KiB")
+    shuffled = statistics.median(peak_memory([tool, "--format=ihex", "0", text_of(mid, "ihex", True)])
+                                 for _ in range(5))
+    baseline = statistics.median(peak_memory([tool, "--format=ihex", "0", text_of(small, "ihex")]) for _ in range(5))
+    ratio = (shuffled - baseline) / (16 << 10)
+    print(f"peak memory as ihex out of order: {shuffled} KiB on 16 MiB, {ratio:.2f} times the data more than on 4 KiB")
+    target(ratio <= MAX_OUT_OF_ORDER_MEMORY_RATIO, f"at most {MAX_OUT_OF_ORDER_MEMORY_RATIO} times the data")
 
     return 1 if missed else 0
 

@@ -12,6 +12,9 @@ come from SHA-256, so each run makes the same files.
   rom.txt             its listing, as rowtally prints it
   rom-lacks-byte.bin  rom.bin with the byte at offset 323 left out
   rom-lacks-line.bin  rom.bin with the 16 bytes at offset 500 left out
+  game.hex            game.bin as Intel HEX, 16 bytes a record, as objcopy writes it
+  game.srec           game.bin as S-records, 32 bytes a record, as srec_cat writes them
+  typed.txt           game.bin as a hex dump typed in, the byte at C323 left out on line 51
 """
 import hashlib
 from pathlib import Path
@@ -30,6 +33,37 @@ def listing(image, start):
     return "".join("".join(values) + "\n" for values in lines.values()).encode()
 
 
+def intel_hex(image, address):
+    records = []
+    for k in range(0, len(image), 16):
+        data = image[k:k + 16]
+        b = bytes([len(data), (address + k) >> 8 & 0xFF, (address + k) & 0xFF, 0]) + data
+        records.append(":%s%02X" % (b.hex().upper(), -sum(b) % 256))
+    return ("\n".join(records + [":00000001FF"]) + "\n").encode()
+
+
+def s_records(image, address):
+    def record(kind, b):
+        b = bytes([len(b) + 1]) + b
+        return "S%d%s%02X" % (kind, b.hex().upper(), 0xFF - sum(b) % 256)
+    records = [record(0, b"\0\0game")]
+    records += [record(1, (address + k).to_bytes(2, "big") + image[k:k + 32]) for k in range(0, len(image), 32)]
+    records += [record(5, (len(records) - 1).to_bytes(2, "big")), record(9, bytes(2))]
+    return ("\n".join(records) + "\n").encode()
+
+
+def typed_dump(image, address, lost):
+    """The dump as typed from a magazine: a label, 16 values a line, and the
+    byte at offset `lost` left out."""
+    lines = []
+    for k in range(0, len(image), 16):
+        values = ["%02X" % b for b in image[k:k + 16]]
+        if k <= lost < k + 16:
+            del values[lost - k]
+        lines.append("%04X: %s\n" % (address + k, " ".join(values)))
+    return "".join(lines).encode()
+
+
 def main():
     game = b"".join(hashlib.sha256(b"game %d" % k).digest() for k in range(256))
     rom = b"".join(hashlib.sha256(bytes([k])).digest() for k in range(128))
@@ -43,6 +77,9 @@ def main():
         "rom.txt": listing(rom, 0x4000),
         "rom-lacks-byte.bin": rom[:0x323] + rom[0x324:],
         "rom-lacks-line.bin": rom[:0x500] + rom[0x510:],
+        "game.hex": intel_hex(game, 0xC000),
+        "game.srec": s_records(game, 0xC000),
+        "typed.txt": typed_dump(game, 0xC000, 0x323),
     }
     for name, data in files.items():
         (HERE / name).write_bytes(data)

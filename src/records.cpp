@@ -958,7 +958,8 @@ bool open_records(Image *image, std::FILE *in, const char *name, RecordFormat fo
 
 	clear_stored(&stored);
 	start_reader(&stream.reader, in, format);
-	stream.alikes.count = stream.alikes.next = 0;
+	// All of it touched now, so that memory is the same for any file.
+	std::memset(&stream.alikes, 0, sizeof stream.alikes);
 	Checked checked = check_records(&stream.reader, start, twice ? nullptr : &stored, &stream.alikes, &found);
 	if (twice && !found.rising && checked.fault != Fault::READ) {
 		// Out of order, and maybe written twice: the bytes are kept, to
