@@ -24,6 +24,8 @@ bool parse_address(const char *text, std::uint32_t *address)
 		negative = *p++ == '-';
 	if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X'))
 		p += 2;
+	else if (p[0] == '$')	// as assemblers and monitors write it
+		p++;
 	if (hex_value(*p) < 0)
 		return false;
 

@@ -36,10 +36,14 @@ struct Row {
 	std::uint64_t offset;
 };
 
+// A value of the listing: a byte, or TYPO, a token of text in a value's
+// place, which no row's value ever is.
 struct Value {
-	std::uint8_t value;
+	std::uint16_t value;
 	std::uint64_t line;
 };
+
+constexpr std::uint16_t TYPO = 0x100;
 
 // Rows R[0..M) of the image and values V[0..P) of the listing: rows_read
 // and values_read have been read, and R[i..rows_read) and V[j..values_read)
@@ -52,6 +56,10 @@ struct Check {
 	std::FILE *listing_file, *out;
 	Row rows[HELD];
 	Value values[HELD];
+	// Each typo held, as a message shows it.
+	char typo_text[HELD][4 * TOKEN_SHOWN + 4];
+	std::size_t typo_len[HELD];
+	bool early_typo;	// among the first FIT_ROWS values: nothing can make them fit
 	std::uint64_t i, j, rows_read, values_read;
 	bool image_ended, listing_ended;
 	bool bad;	// the listing ended at a bad value, on bad_line
@@ -140,8 +148,13 @@ bool read_value(Check *c, Value *to)
 {
 	if (c->listing_ended)
 		return false;
-	switch (next_value(&c->listing, &to->value, &to->line)) {
+	std::uint8_t byte;
+	switch (next_value(&c->listing, &byte, &to->line)) {
 	case ListingRead::VALUE:
+		to->value = byte;
+		return true;
+	case ListingRead::TYPO:
+		to->value = TYPO;
 		return true;
 	case ListingRead::BAD:
 		c->bad = true;
@@ -163,8 +176,12 @@ std::uint64_t values_ahead(Check *c, std::uint64_t want)
 		Value &v = c->values[c->values_read % HELD];
 		if (!read_value(c, &v))
 			break;
-		if (c->values_read < FIT_ROWS)
-			c->listed[c->values_read] = v.value;
+		if (v.value == TYPO)
+			c->typo_len[c->values_read % HELD] = show_token(&c->listing, c->typo_text[c->values_read % HELD]);
+		if (c->values_read < FIT_ROWS) {
+			c->listed[c->values_read] = static_cast<std::uint8_t>(v.value);
+			c->early_typo |= v.value == TYPO;
+		}
 		c->values_read++;
 	}
 	return c->values_read - c->j;
@@ -362,10 +379,12 @@ bool image_slip(Check *c, std::uint64_t values)
 				*to++ = ' ';
 				to = put_hex(to, bytes[k], 2);
 			}
-			if (e == 1) {
+			// A typo names no byte.
+			if (e == 1 && v.value != TYPO) {
+				std::uint8_t listed = static_cast<std::uint8_t>(v.value);
 				to = put_text(to, lacks ? ", the missing byte is " : ", the extra byte is ");
-				to = put_hex(to, lacks ? missing_byte(r.address, bytes, v.value)
-				                       : extra_byte(r.address, bytes, v.value), 2);
+				to = put_hex(to, lacks ? missing_byte(r.address, bytes, listed)
+				                       : extra_byte(r.address, bytes, listed), 2);
 			}
 			*to++ = '\n';
 			std::fwrite(line, 1, static_cast<std::size_t>(to - line), c->out);
@@ -394,7 +413,7 @@ void step(Check *c)
 
 	// Every step past (1, 1) needs R[i + a] == V[j + b] first: a cheap
 	// test that spares fits() for unrelated values.
-	std::uint8_t row_value = row(c, c->i).value, listed = value(c, c->j).value;
+	std::uint16_t row_value = row(c, c->i).value, listed = value(c, c->j).value;
 	if (!fits(c, 1, 1, rows, values)) {
 		bool found = false;
 		for (std::uint64_t d = 1; d <= MOST_ADRIFT && !found; d++) {
@@ -410,10 +429,15 @@ void step(Check *c)
 	const Value &v = value(c, c->j);
 	if (a == 1 && b == 1) {
 		// Unrelated values make one of these a row: no printf for them.
-		char line[128], *to = line;
+		char line[128 + sizeof c->typo_text[0]], *to = line;
 		to = put_hex(to, r.address, 8);
 		to = put_text(to, ": listing ");
-		to = put_hex(to, v.value, 2);
+		if (v.value == TYPO) {
+			std::size_t k = c->j % HELD;
+			to = std::copy_n(c->typo_text[k], c->typo_len[k], to);
+		} else {
+			to = put_hex(to, v.value, 2);
+		}
 		to = put_text(to, " (line ");
 		to = put_decimal(to, v.line);
 		to = put_text(to, "), image ");
@@ -521,6 +545,9 @@ int check_image(Image *image, std::uint32_t start, std::FILE *listing_file, cons
 			left += c->scan.count;
 		if (c->failed)
 			return 2;
+		// A listing of text and no values is no listing of this image.
+		if (c->values_read == 0 && only_text(&c->listing, listing_name, out))
+			return 2;
 		std::fprintf(out, "%08X: listing ends, image has %llu more row%s\n", static_cast<unsigned>(at),
 		             static_cast<unsigned long long>(left), plural(left));
 		c->differ += left;
@@ -552,14 +579,21 @@ int check_image(Image *image, std::uint32_t start, std::FILE *listing_file, cons
 		std::fputc('\n', out);
 		return 2;
 	}
+	if (c->values_read == 0 && only_text(&c->listing, listing_name, out))
+		return 2;
+	// What no row covers is said, lest a match be taken for the whole image.
+	char unchecked[64] = "";
+	if (c->tail_len > 0)
+		std::snprintf(unchecked, sizeof unchecked, ", %zu byte%s after the last row unchecked", c->tail_len,
+		              plural(c->tail_len));
 	if (c->differ == 0 && c->extra == 0) {
-		std::fprintf(out, "all %llu rows match\n", static_cast<unsigned long long>(c->i));
+		std::fprintf(out, "all %llu rows match%s\n", static_cast<unsigned long long>(c->i), unchecked);
 		return 0;
 	}
 	// A binary image can only be where the listing has it, or fit it from
 	// another place; its bytes may also be text of another format, taken
 	// for a binary file.
-	bool fitted = !image->placed && c->values_read >= FIT_ROWS &&
+	bool fitted = !image->placed && c->values_read >= FIT_ROWS && !c->early_typo &&
 	              report_fit(c->image, c->image_kept, start, c->skip, c->listed, out);
 	if (!fitted && !image->has_lines) {
 		const char *hint = format_hint(c->image, c->image_kept);
@@ -571,6 +605,6 @@ int check_image(Image *image, std::uint32_t start, std::FILE *listing_file, cons
 	if (c->extra > 0)
 		std::fprintf(out, ", listing has %llu extra value%s", static_cast<unsigned long long>(c->extra),
 		             plural(c->extra));
-	std::fputc('\n', out);
+	std::fprintf(out, "%s\n", unchecked);
 	return 1;
 }

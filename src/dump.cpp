@@ -26,6 +26,7 @@ bool next_values(Listing *l, unsigned char *to, std::size_t most, std::size_t *g
 		return true;
 	case ListingRead::END:
 		return true;
+	case ListingRead::TYPO:	// no typo in a dump: text is a fault there
 	case ListingRead::BAD:
 		break;
 	}
@@ -101,7 +102,7 @@ bool open_dump(Image *image, std::FILE *in, const char *name, std::uint64_t skip
 
 	std::memset(&dump, 0, sizeof dump);	// all of it touched, for any dump
 	clear_stored(&stored);
-	open_listing(&dump.listing, in);
+	open_listing(&dump.listing, in, true);
 	if (!check_dump(&dump, name, want, skip, twice ? nullptr : &stored, &count, out))
 		return false;
 	if (count < skip) {
@@ -128,7 +129,7 @@ bool open_dump(Image *image, std::FILE *in, const char *name, std::uint64_t skip
 		std::fputc('\n', out);
 		return false;
 	}
-	open_listing(&dump.listing, in);
+	open_listing(&dump.listing, in, true);
 	std::uint64_t line;
 	for (std::uint64_t left = skip, got; left > 0; left -= got) {
 		std::size_t most = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof dump.passed, left));

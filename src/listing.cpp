@@ -92,6 +92,7 @@ void decode_utf16(Listing *l)
 	while (l->len - l->pos < want && !l->file_ended) {
 		std::memmove(l->data, l->data + l->pos, l->len - l->pos);
 		l->len -= l->pos;
+		l->base += l->pos;
 		l->pos = 0;
 		if (l->utf16) {
 			decode_utf16(l);
@@ -260,25 +261,56 @@ Next look(Listing *l, std::size_t *width)
 	return classify(l->data + l->pos, n, width);
 }
 
-// The width of the address label that the n bytes at p begin with, 1 to 8
-// hexadecimal digits and a colon that end a token, or 0 where there is none.
+// Of the n bytes at p, the first token of a line: the width of the label
+// they begin with, an optional '$', 1 to 8 hexadecimal digits and a colon or
+// a hyphen, whatever follows; or 0. A label of digits alone, an address
+// column, is told by what follows it: column_width says.
 std::size_t label_in(const unsigned char *p, std::size_t n)
 {
-	std::size_t k = 0, width;
-	while (k < n && k < 9 && tables.hex[p[k]] >= 0)
+	std::size_t at = n > 0 && p[0] == '$', k = at;
+	while (k < n && k < at + 9 && tables.hex[p[k]] >= 0)
 		k++;
-	if (k == 0 || k > 8 || k == n || p[k] != ':')
+	if (k == at || k > at + 8 || k == n || (p[k] != ':' && p[k] != '-'))
 		return 0;
-	return classify(p + k + 1, n - k - 1, &width) == Next::TOKEN ? 0 : k + 1;
+	return k + 1;
 }
 
+// The width of the token of an address column that the n bytes at p begin
+// with, an optional '$' and 3 to 8 hexadecimal digits ending the token, or 0.
+std::size_t column_in(const unsigned char *p, std::size_t n)
+{
+	std::size_t at = n > 0 && p[0] == '$', k = at, width;
+	while (k < n && k < at + 9 && tables.hex[p[k]] >= 0)
+		k++;
+	if (k < at + 3 || k > at + 8 || (k < n && classify(p + k, n - k, &width) == Next::TOKEN))
+		return 0;
+	return k;
+}
+
+// The width of the address label at pos, the first token of a line, or 0:
+// one of digits alone is a label where more tokens follow it on the line.
 std::size_t label_width(Listing *l)
 {
-	std::size_t n = at_hand(l, 9 + 4);
-	return label_in(l->data + l->pos, n);
+	std::size_t n = at_hand(l, 9 + 4), width = label_in(l->data + l->pos, n);
+	if (width > 0 || (width = column_in(l->data + l->pos, n)) == 0)
+		return width;
+	// What follows the blanks after it: as far as can be held at once.
+	for (std::size_t k = width, w;; k += w) {
+		if (k + 4 > n && (n = at_hand(l, std::min(k + 4, sizeof l->data))) < k + 1)
+			return 0;
+		switch (classify(l->data + l->pos + k, n - k, &w)) {
+		case Next::BLANK:
+			continue;
+		case Next::TOKEN:
+			return width;
+		default:
+			return 0;
+		}
+	}
 }
 
-// Passes blanks, line ends and an address label; false at the end.
+// Passes blanks, line ends and an address label; false at the end. A new
+// line is a line of nothing yet.
 bool to_token(Listing *l)
 {
 	for (;;) {
@@ -289,56 +321,164 @@ bool to_token(Listing *l)
 		case Next::LINE_END:
 			l->line++;
 			l->line_start = true;
+			l->line_values = l->line_has_value = false;
 			[[fallthrough]];
 		case Next::BLANK:
 			l->pos += width;
 			break;
 		case Next::TOKEN:
-			if (!l->line_start || (width = label_width(l)) == 0)
+			if (!l->line_start)
+				return true;
+			// Until a line of values comes, the start of each line is
+			// kept, for a listing that turns out to hold none.
+			if (!l->seen_values && l->text_line == 0) {
+				std::size_t n = at_hand(l, sizeof l->head);
+				l->head_len = std::min(n, sizeof l->head);
+				std::memcpy(l->head, l->data + l->pos, l->head_len);
+				l->head_at = l->base + l->pos;
+			}
+			l->line_start = false;
+			if ((width = label_width(l)) == 0)
 				return true;
 			l->pos += width;
-			l->line_start = false;
 			break;
 		}
 	}
 }
 
-// Reads the token at pos, keeping its first bytes: VALUE if it is two
-// hexadecimal digits after all (before a blank of Unicode, say), else BAD.
-// A bad token is read no further than its message shows, and a byte more:
-// a listing that is one endless token ends the check at once.
-ListingRead read_token(Listing *l, std::uint8_t *value)
+enum TokenKind : unsigned char { VALUE_TOKEN, TEXT_TOKEN, GARBAGE };
+
+// Whether the character of `width` bytes at p is one a terminal shows.
+bool printable(const unsigned char *p, std::size_t width, std::size_t n)
+{
+	return p[0] >= 0x20 && p[0] != 0x7F &&
+	       (p[0] < 0x80 || (char_width(p, n) == width && !(p[0] == 0xC2 && p[1] < 0xA0)));
+}
+
+// Reads the token at pos into *t, keeping its first bytes: a value, two
+// hexadecimal digits (before a blank of Unicode, say); text, all of it
+// characters a terminal shows; or garbage. Garbage is read no further than
+// its message shows, and a byte more: a listing that is one endless token
+// of it ends the check at once.
+void read_token(Listing *l, Token *t)
 {
 	std::size_t width;
+	bool text = true;
 
-	l->token_len = 0;
-	while (l->token_len <= TOKEN_SHOWN && look(l, &width) == Next::TOKEN) {
+	t->len = 0;
+	while ((text || t->len <= TOKEN_SHOWN) && look(l, &width) == Next::TOKEN) {
+		const unsigned char *p = l->data + l->pos;
+		text = text && printable(p, width, l->len - l->pos);
 		for (std::size_t i = 0; i < width; i++)
-			if (l->token_len + i < sizeof l->token)
-				l->token[l->token_len + i] = l->data[l->pos + i];
-		l->token_len += width;
+			if (t->len + i < sizeof t->bytes)
+				t->bytes[t->len + i] = p[i];
+		t->len += width;
 		l->pos += width;
 	}
 	int high, low;
-	if (l->token_len != 2 || (high = tables.hex[l->token[0]]) < 0 ||
-	    (low = tables.hex[l->token[1]]) < 0)
-		return ListingRead::BAD;
-	*value = static_cast<std::uint8_t>(high << 4 | low);
-	return ListingRead::VALUE;
+	if (t->len == 2 && (high = tables.hex[t->bytes[0]]) >= 0 && (low = tables.hex[t->bytes[1]]) >= 0) {
+		t->kind = VALUE_TOKEN;
+		t->value = static_cast<std::uint8_t>(high << 4 | low);
+	} else {
+		t->kind = text ? TEXT_TOKEN : GARBAGE;
+	}
+}
+
+// Passes the blanks at pos, not a line end; whether a token follows them.
+bool token_follows(Listing *l)
+{
+	for (;;) {
+		std::size_t width;
+		switch (look(l, &width)) {
+		case Next::BLANK:
+			l->pos += width;
+			break;
+		case Next::TOKEN:
+			return true;
+		default:
+			return false;
+		}
+	}
+}
+
+// Hands out token t: a value, a typo, or a bad value that ends the listing.
+ListingRead hand_out(Listing *l, const Token &t, std::uint8_t *value, std::uint64_t *line)
+{
+	*line = l->line;
+	if (t.kind == VALUE_TOKEN) {
+		*value = t.value;
+		return ListingRead::VALUE;
+	}
+	l->token = t;
+	return t.kind == TEXT_TOKEN ? ListingRead::TYPO : ListingRead::BAD;
+}
+
+// Reads ahead the first tokens of a new line, up to LINE_AHEAD, to tell a
+// line of values from a line of text; stops as soon as it can tell, and at
+// garbage that goes on, past which nothing is read.
+void read_ahead(Listing *l)
+{
+	std::size_t values = 0, text = 0;
+	l->ahead_count = l->ahead_next = 0;
+	do {
+		Token &t = l->ahead[l->ahead_count++];
+		read_token(l, &t);
+		values += t.kind == VALUE_TOKEN;
+		text += t.kind != VALUE_TOKEN;
+		if (t.kind == GARBAGE && t.len > TOKEN_SHOWN)
+			break;
+	} while (l->ahead_count < LINE_AHEAD && 2 * values <= LINE_AHEAD && 2 * text < LINE_AHEAD && token_follows(l));
+	l->line_values = values > text;
+	l->seen_values |= l->line_values;
+}
+
+// Passes the rest of a line of text, but for garbage on it, which is a bad
+// value; false where there is none. The first line of text, if no line of
+// values came before it, is noted with its length.
+bool pass_text(Listing *l, std::uint8_t *value, std::uint64_t *line)
+{
+	bool first = !l->seen_values && l->text_line == 0;
+	for (std::size_t k = 0; k < l->ahead_count; k++)
+		if (l->ahead[k].kind == GARBAGE) {
+			hand_out(l, l->ahead[k], value, line);
+			return true;
+		}
+	l->ahead_count = l->ahead_next = 0;
+	std::uint64_t end = l->base + l->pos;
+	Token t;
+	while (token_follows(l)) {
+		read_token(l, &t);
+		if (t.kind == GARBAGE) {
+			hand_out(l, t, value, line);
+			return true;
+		}
+		end = l->base + l->pos;
+	}
+	if (first) {
+		l->text_line = l->line;
+		l->head_end = end;
+	}
+	return false;
 }
 
 }  // namespace
 
-void open_listing(Listing *l, std::FILE *in)
+void open_listing(Listing *l, std::FILE *in, bool dump)
 {
 	l->file = in;
 	l->utf16 = l->big_endian = false;
+	l->dump = dump;
 	l->line = 1;
 	l->line_start = true;
-	l->token_len = 0;
+	l->line_values = l->line_has_value = false;
+	l->ahead_count = l->ahead_next = 0;
+	l->token.len = 0;
+	l->seen_values = false;
+	l->text_line = 0;
 	l->odd_byte = -1;
 	l->surrogate = 0;
 	l->pos = l->len = 0;
+	l->base = 0;
 
 	// The byte order mark, if any; bytes that begin none are the listing's.
 	unsigned char head[3];
@@ -361,83 +501,147 @@ void open_listing(Listing *l, std::FILE *in)
 
 ListingRead next_value(Listing *l, std::uint8_t *value, std::uint64_t *line)
 {
-	if (!to_token(l))
-		return ListingRead::END;
-	*line = l->line;
-	l->line_start = false;
-
-	// The usual token, two digits and then an ASCII blank or line end, or
-	// the end; to_token left at least four bytes at hand, or the end.
-	const unsigned char *p = l->data + l->pos;
-	std::size_t n = l->len - l->pos;
-	int high = tables.hex[p[0]], low = n >= 2 ? tables.hex[p[1]] : -1;
-	if (low >= 0 && high >= 0 && (n == 2 || tables.ends_token[p[2]])) {
-		*value = static_cast<std::uint8_t>(high << 4 | low);
-		l->pos += 2;
-		return ListingRead::VALUE;
+	for (;;) {
+		if (l->ahead_next < l->ahead_count)
+			return hand_out(l, l->ahead[l->ahead_next++], value, line);
+		if (!to_token(l))
+			return ListingRead::END;
+		if (l->dump) {
+			// A heading holds no value; a line that holds one holds
+			// nothing else, and its first token of text is the fault.
+			Token &t = l->ahead[0];
+			read_token(l, &t);
+			*line = l->line;
+			if (t.kind == VALUE_TOKEN) {
+				l->line_has_value = true;
+				return hand_out(l, t, value, line);
+			}
+			l->token = t;
+			if (t.kind == GARBAGE || l->line_has_value)
+				return ListingRead::BAD;
+			// Text before any value: the fault, if a value follows.
+			while (token_follows(l)) {
+				read_token(l, &t);
+				if (t.kind == VALUE_TOKEN)
+					return ListingRead::BAD;
+				if (t.kind == GARBAGE) {
+					l->token = t;
+					return ListingRead::BAD;
+				}
+			}
+			continue;
+		}
+		if (l->line_values) {
+			Token &t = l->ahead[0];
+			read_token(l, &t);
+			return hand_out(l, t, value, line);
+		}
+		read_ahead(l);
+		if (!l->line_values && pass_text(l, value, line))
+			return ListingRead::BAD;
 	}
-	return read_token(l, value);
 }
+
+namespace {
+
+// Where the line that data[at] stands on begins: after the last line end.
+std::size_t line_begun(const Listing *l, std::size_t at)
+{
+	while (at > 0 && l->data[at - 1] != '\n' && l->data[at - 1] != '\r')
+		at--;
+	return at;
+}
+
+}  // namespace
 
 std::size_t take_values(Listing *l, const char *text, std::size_t count)
 {
+	if (l->ahead_next < l->ahead_count)
+		return 0;	// tokens read ahead go first
+
 	// Most often the listing is what rowtally printed: a line end, then
-	// the very text. Its first token, two digits and a blank, is no label.
+	// the very text. Its first token, two digits and a blank, is no label,
+	// and it is a line of values: nine of them, or all of it.
 	std::size_t len = 3 * count, n = l->len - l->pos;
-	if (n < len + 2)
-		n = at_hand(l, len + 2);
+	if (n < len + 3)
+		n = at_hand(l, len + 3);
 	const unsigned char *p = l->data + l->pos;
 	std::size_t end = n > 0 && p[0] == '\n' ? 1 : n > 1 && p[0] == '\r' && p[1] == '\n' ? 2 : 0;
-	if (end > 0 && n >= end + len && std::memcmp(p + end, text, len) == 0) {
+	if ((end > 0 || l->line_start) && n >= end + len && std::memcmp(p + end, text, len) == 0 &&
+	    (2 * count > LINE_AHEAD || n == end + len || p[end + len] == '\n' || p[end + len] == '\r')) {
 		l->pos += end + len;
-		l->line++;
+		l->line += end > 0;
 		l->line_start = false;
+		l->line_values = true;
 		return count;
 	}
 
 	// Else value by value, with ASCII blanks and line ends between them;
 	// anything else is left to next_value. Four bytes at hand see a value
-	// and what ends it, or a CR LF.
-	// The listing's last bytes are left to next_value too.
-	std::size_t taken = 0;
+	// and what ends it, or a CR LF. The values of a line not yet found a
+	// line of values are taken once it is found one, with nine of them or
+	// its end; else they are given back, for next_value to read the line
+	// as a whole. The listing's last bytes are left to next_value too.
+	// Of the line at hand, the values taken before it began; where it
+	// began, while it is the line the call began on, and else what looking
+	// back for its line end finds.
+	std::size_t taken = 0, before = 0, start = l->pos;
 	std::uint64_t line = l->line;
-	bool line_start = l->line_start;
 	if (n < 4)
 		return 0;
 	const unsigned char *last = l->data + l->len - 4;
-	while (taken < count) {
+	for (;;) {
 		if (p > last) {
-			l->pos = static_cast<std::size_t>(p - l->data);
-			if (at_hand(l, 4) < 4)
+			// Reading on keeps what may be given back.
+			std::size_t at = static_cast<std::size_t>(p - l->data);
+			bool found = (l->line_values && line == l->line) || (taken - before) * 2 > LINE_AHEAD;
+			std::size_t keep = found ? at : line == l->line ? start : line_begun(l, at);
+			if (at - keep > sizeof l->data / 2)
 				break;
-			p = l->data + l->pos;
+			l->pos = keep;
+			if (at_hand(l, at - keep + 4) < at - keep + 4)
+				break;
+			start = l->pos + (start >= keep ? start - keep : 0);
+			p = l->data + l->pos + (at - keep);
 			last = l->data + l->len - 4;
 		}
 		const char *digits = text + 3 * taken;
-		if ((std::memcmp(p, digits, 2) == 0 ||
+		if (taken < count &&
+		    (std::memcmp(p, digits, 2) == 0 ||
 		     (tables.upper[p[0]] == static_cast<unsigned char>(digits[0]) &&
 		      tables.upper[p[1]] == static_cast<unsigned char>(digits[1]))) &&
 		    tables.ends_token[p[2]]) {
 			// A blank after it goes too, so that a line end comes next.
 			p += p[2] == ' ' ? 3 : 2;
 			taken++;
-			line_start = false;
 			continue;
 		}
 		Kind kind = tables.kind[p[0]];
 		if (kind == BLANK) {
 			p++;
 		} else if (kind == LF || kind == CR) {
+			// A line of values alone: all of them count. Past the last
+			// value, the line end settles its line, and ends the call.
 			p += kind == CR && p[1] == '\n' ? 2 : 1;
 			line++;
-			line_start = true;
+			before = taken;
+			if (taken == count)
+				break;
 		} else {
 			break;
 		}
 	}
+	bool line_values = (l->line_values && line == l->line) || (taken - before) * 2 > LINE_AHEAD;
+	if (!line_values && taken > before) {
+		// Not yet found a line of values: its values are given back.
+		p = l->data + (line == l->line ? start : line_begun(l, static_cast<std::size_t>(p - l->data)));
+		taken = before;
+	}
+	bool line_start = (l->line_start || line != l->line) && taken == before;
 	l->pos = static_cast<std::size_t>(p - l->data);
 	l->line = line;
 	l->line_start = line_start;
+	l->line_values = line_values;
 	return taken;
 }
 
@@ -570,32 +774,62 @@ std::size_t take_bytes(Listing *l, unsigned char *to, std::size_t most, std::uin
 
 bool values_line(const unsigned char *t, std::size_t n, std::size_t least)
 {
-	std::size_t values = 0, at = 0;
-	for (bool first = true; at < n; first = false) {
+	std::size_t values = 0, at = label_in(t, n);
+	if (at == 0) {
+		// An address column: digits alone, with more after them.
+		std::size_t width = column_in(t, n), k = width;
+		while (k < n && (t[k] == ' ' || t[k] == '\t'))
+			k++;
+		at = width > 0 && k > width && k < n ? k : 0;
+	}
+	while (at < n && (t[at] == ' ' || t[at] == '\t'))
+		at++;
+	while (at < n) {
 		std::size_t end = at;
 		while (end < n && t[end] != ' ' && t[end] != '\t')
 			end++;
-		std::size_t width = end - at;
-		bool value = width == 2 && tables.hex[t[at]] >= 0 && tables.hex[t[at + 1]] >= 0;
-		if (!value && !(first && label_in(t + at, n - at) == width))
+		if (end - at != 2 || tables.hex[t[at]] < 0 || tables.hex[t[at + 1]] < 0)
 			return false;
-		values += value;
+		values++;
 		for (at = end; at < n && (t[at] == ' ' || t[at] == '\t');)
 			at++;
 	}
 	return values >= least;
 }
 
+std::size_t show_token(const Listing *l, char *to)
+{
+	const Token &t = l->token;
+	std::size_t kept = std::min<std::uint64_t>(t.len, sizeof t.bytes);
+	std::size_t cut = whole_chars(t.bytes, kept, TOKEN_SHOWN);
+	char *end = put_shown(t.bytes, cut, to);
+	if (cut < t.len)
+		end = std::copy_n("...", 3, end);
+	return static_cast<std::size_t>(end - to);
+}
+
 void write_token(const Listing *l, std::FILE *out)
 {
-	const unsigned char *t = l->token;
-	std::size_t kept = l->token_len < sizeof l->token ? l->token_len : sizeof l->token;
-	std::size_t cut = whole_chars(t, kept, TOKEN_SHOWN);
 	char shown[4 * TOKEN_SHOWN + 4];
-	char *to = put_shown(t, cut, shown);
-	if (cut < l->token_len)
-		to = std::copy_n("...", 3, to);
-	std::fwrite(shown, 1, static_cast<std::size_t>(to - shown), out);
+	std::fwrite(shown, 1, show_token(l, shown), out);
+}
+
+bool only_text(const Listing *l, const char *name, std::FILE *out)
+{
+	if (l->seen_values || l->text_line == 0)
+		return false;
+	// The line, its label included, without the blanks at its ends.
+	std::uint64_t length = l->head_end - l->head_at;
+	std::size_t kept = static_cast<std::size_t>(std::min<std::uint64_t>(length, l->head_len));
+	std::size_t cut = whole_chars(l->head, kept, TOKEN_SHOWN);
+	char shown[4 * TOKEN_SHOWN + 4], *end = put_shown(l->head, cut, shown);
+	if (cut < length)
+		end = std::copy_n("...", 3, end);
+	write_shown(name, out);
+	std::fprintf(out, ": no values, only text, from line %llu: ", static_cast<unsigned long long>(l->text_line));
+	std::fwrite(shown, 1, static_cast<std::size_t>(end - shown), out);
+	std::fputc('\n', out);
+	return true;
 }
 
 void write_shown(const char *text, std::FILE *out)

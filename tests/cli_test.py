@@ -35,7 +35,7 @@ COPY = SAMPLE[:203] + b"\x5a" + SAMPLE[204:]
 WRONG_BYTE = "000040C8: listing D5 (line 2), image 8C, offset C8, bytes E2 6D F8 5A 91 29 7E 93\n"
 SAMPLE_LINES = SAMPLE_OUT.splitlines(keepends=True)
 TYPED = SAMPLE_OUT.replace(" \n", "\n").replace(" ", " \t  ").lower()  # as people type it
-ALL_MATCH = "all 37 rows match\n"
+ALL_MATCH = "all 37 rows match, 4 bytes after the last row unchecked\n"
 PATTERN = bytes(i % 251 for i in range(1 << 20))  # no row like the one 128 KiB on
 # A 4 KiB image at 4000 and its listing, 32 lines of 16 values, to make slips in.
 IMAGE = b"".join(hashlib.sha256(bytes([i])).digest() for i in range(128))
@@ -331,7 +331,7 @@ CASES = [
     part("a skip past 4 GiB", ["--skip=0x100000000", "--length=24"], "00 F8 \n", (1 << 32) + 16,
          large=True),
     check("a report's offset counts the bytes skipped", SAMPLE_OUT, WRONG_BYTE.replace(
-        "offset C8", "offset CB") + "1 of 37 rows differ\n", image=b"hdr" + COPY,
+        "offset C8", "offset CB") + "1 of 37 rows differ, 4 bytes after the last row unchecked\n", image=b"hdr" + COPY,
           args=["--check", "listing.txt", "--skip", "3", "4000", "image.bin"]),
     bad_count("skip", "-1"), bad_count("skip", "+1"), bad_count("skip", " 1"),
     bad_count("skip", "1k"), bad_count("skip", ""), bad_count("skip", "0x"),
@@ -364,52 +364,52 @@ CASES = [
     Case("--help", ["--help"], out=None),
     check("match", SAMPLE_OUT, ALL_MATCH, 0),
     check("--check=", SAMPLE_OUT, ALL_MATCH, 0, args=["--check=listing.txt", "4000", "image.bin"]),
-    check("a wrong byte of the image", SAMPLE_OUT, WRONG_BYTE + "1 of 37 rows differ\n", image=COPY),
+    check("a wrong byte of the image", SAMPLE_OUT, WRONG_BYTE + "1 of 37 rows differ, 4 bytes after the last row unchecked\n", image=COPY),
     check("a wrong value", SAMPLE_OUT.replace("42", "24", 1), "00004000: listing 24 (line 1), image 42, "
-          "offset 0, bytes 72 6F 77 74 61 6C 6C 79\n1 of 37 rows differ\n"),
-    check("case and blanks", TYPED, WRONG_BYTE + "1 of 37 rows differ\n", image=COPY),
+          "offset 0, bytes 72 6F 77 74 61 6C 6C 79\n1 of 37 rows differ, 4 bytes after the last row unchecked\n"),
+    check("case and blanks", TYPED, WRONG_BYTE + "1 of 37 rows differ, 4 bytes after the last row unchecked\n", image=COPY),
     check("CR LF", TYPED.replace("\n", "\r\n"), ALL_MATCH, 0),
     check("UTF-8 byte order mark", b"\xef\xbb\xbf" + SAMPLE_OUT.encode(), ALL_MATCH, 0),
     check("UTF-16 LE, as PowerShell 5 writes", SAMPLE_OUT.replace("\n", "\r\n").encode("utf-16"),
-          WRONG_BYTE + "1 of 37 rows differ\n", image=COPY),
+          WRONG_BYTE + "1 of 37 rows differ, 4 bytes after the last row unchecked\n", image=COPY),
     check("UTF-16 BE", b"\xfe\xff" + TYPED.encode("utf-16-be"), ALL_MATCH, 0),
     check("blank lines", "\n \t\n" + SAMPLE_LINES[0] + "\n\r\n" + "".join(SAMPLE_LINES[1:]) + "\n ",
           ALL_MATCH, 0),
     check("a skipped value", "".join(SAMPLE_LINES[:2]) + "47 F8 4A D3\n",
-          "00004108: listing has no value for 1 row (line 3)\n1 of 37 rows differ\n"),
+          "00004108: listing has no value for 1 row (line 3)\n1 of 37 rows differ, 4 bytes after the last row unchecked\n"),
     check("a doubled value, the image going on", SAMPLE_OUT.replace("8D ", "8D 8D", 1),
           "00004080: listing has 1 extra value (line 1)\n"
-          "0 of 37 rows differ, listing has 1 extra value\n"),
+          "0 of 37 rows differ, listing has 1 extra value, 4 bytes after the last row unchecked\n"),
     check("a doubled value at the end", SAMPLE_OUT.replace("58 F8", "58 58 F8"),
           "00004110: listing has 1 extra value (line 3)\n"
-          "0 of 37 rows differ, listing has 1 extra value\n"),
+          "0 of 37 rows differ, listing has 1 extra value, 4 bytes after the last row unchecked\n"),
     check("listing short", "".join(SAMPLE_LINES[:2]), WRONG_BYTE +
-          "00004100: listing ends, image has 5 more rows\n6 of 37 rows differ\n", image=COPY),
+          "00004100: listing ends, image has 5 more rows\n6 of 37 rows differ, 4 bytes after the last row unchecked\n", image=COPY),
     check("listing long", SAMPLE_OUT + "\n00 11\n",
           "00004128: image ends, listing has 2 more values (line 5)\n"
-          "0 of 37 rows differ, listing has 2 extra values\n"),
+          "0 of 37 rows differ, listing has 2 extra values, 4 bytes after the last row unchecked\n"),
     check("image cut short", SAMPLE_OUT, "00004100: image ends, listing has 5 more values (line 3)\n"
           "0 of 32 rows differ, listing has 5 extra values\n", image=SAMPLE[:256]),
     check("image cut mid-row", SAMPLE_OUT, "00004060: image ends, listing has 25 more values (lines 1-3)\n"
-          "0 of 12 rows differ, listing has 25 extra values\n", image=SAMPLE[:100]),
-    check("a bad value after a report", SAMPLE_OUT.replace("4A", "4G"),
-          WRONG_BYTE + "listing.txt:3: bad value 4G\n", 2, image=COPY),
-    check("a bad value past the image", SAMPLE_OUT + "00 0x11\n",
-          "00004128: image ends, listing has 1 more value (line 4)\nlisting.txt:4: bad value 0x11\n", 2),
+          "0 of 12 rows differ, listing has 25 extra values, 4 bytes after the last row unchecked\n", image=SAMPLE[:100]),
+    check("a bad value after a report", SAMPLE_OUT.replace("4A", "4\x07"),
+          WRONG_BYTE + "listing.txt:3: bad value 4\\x07\n", 2, image=COPY),
+    check("a bad value past the image", SAMPLE_OUT + "00 11 0x\x01\n",
+          "00004128: image ends, listing has 2 more values (line 4)\nlisting.txt:4: bad value 0x\\x01\n", 2),
     # Reading stops at the first bad token, however far ahead the check has read.
-    check("the first bad value named", "11 22\nZZ\nQQ\n", "00000000: listing 11 (line 1), image 00, "
+    check("the first bad value named", "11 22\n\x01\n\x02\n", "00000000: listing 11 (line 1), image 00, "
           "offset 0, bytes 00 00 00 00 00 00 00 00\n00000008: image ends, listing has 1 more value "
-          "(line 1)\nlisting.txt:2: bad value ZZ\n", 2, image=bytes(8), start="0"),
-    check("the first bad value named, good ones after it", "11 22\nZZ\n33 44", "00000000: listing 11 "
+          "(line 1)\nlisting.txt:2: bad value \\x01\n", 2, image=bytes(8), start="0"),
+    check("the first bad value named, good ones after it", "11 22\n\x01\n33 44", "00000000: listing 11 "
           "(line 1), image 00, offset 0, bytes 00 00 00 00 00 00 00 00\n00000008: image ends, listing "
-          "has 1 more value (line 1)\nlisting.txt:2: bad value ZZ\n", 2, image=bytes(8), start="0"),
+          "has 1 more value (line 1)\nlisting.txt:2: bad value \\x01\n", 2, image=bytes(8), start="0"),
     check("an endless bad value", None, "/dev/zero:1: bad value " + "\\x00" * 64 + "...\n", 2,
           args=["--check", "/dev/zero", "0", "image.bin"], posix=True),
     check("empty image and listing", "", "all 0 rows match\n", 0, image=b""),
     check("empty image", SAMPLE_OUT, "00004000: image ends, listing has 37 more values (lines 1-3)\n"
           "0 of 0 rows differ, listing has 37 extra values\n", image=b""),
     check("empty listing", "", "00004000: listing ends, image has 37 more rows\n"
-          "37 of 37 rows differ\n"),
+          "37 of 37 rows differ, 4 bytes after the last row unchecked\n"),
     check("wrapping at 2^32", "81 79 71 69 61 59 51 49 41 39 31 29 21 19 11 09\n01\n",
           "00000000: listing 01 (line 2), image 00, offset 80, bytes 00 00 00 00 00 00 00 00\n"
           "1 of 17 rows differ\n", image=bytes(136), start="-80"),
@@ -456,10 +456,10 @@ CASES = [
          + b"\xff\xe2\x80", "listing.txt:1: bad value a\\xC2\\x85\\x7Fb\n", 2),
     slip("a bad value of no character", b"\xff\xe2\x80z",
          "listing.txt:1: bad value \\xFF\\xE2\\x80z\n", 2),
-    slip("a long bad value cut before a character", "x" * 63 + "\u00e9yz",
-         "listing.txt:1: bad value " + "x" * 63 + "...\n", 2),
-    slip("a bad value ending the listing early", VALUES[:10] + ["zz"],
-         "listing.txt:1: bad value zz\n", 2),
+    slip("a long bad value cut before a character", "\x01" + "x" * 62 + "\u00e9yz",
+         "listing.txt:1: bad value \\x01" + "x" * 62 + "...\n", 2),
+    slip("a bad value ending the listing early", VALUES[:10] + ["z\x01"],
+         "listing.txt:1: bad value z\\x01\n", 2),
     # Bytes of the image left out or typed twice, against the 4 KiB image's listing.
     lost("a byte left out", lack(0x323), "00004320: image lacks 1 byte (line 7), offset 320, "
          "bytes 68 AA 2E E5 DF F9 6E, the missing byte is 2E\n1 of 512 rows differ\n"),
@@ -477,7 +477,7 @@ CASES = [
     # Too near the end for four rows to bear a slip out.
     lost("in the second-last row", lack(0xFF2), "00004FF0: listing FF (line 32), image 6E, offset FF0, "
          "bytes F6 BF FB 0A EE 01 57 53\n00004FF8: image ends, listing has 1 more value (line 32)\n"
-         "1 of 511 rows differ, listing has 1 extra value\n"),
+         "1 of 511 rows differ, listing has 1 extra value, 7 bytes after the last row unchecked\n"),
     lost("two, the second counted from the first", double(0xA00, image=IMAGE[:0x323] + IMAGE[0x324:]),
          "00004320: image lacks 1 byte (line 7), offset 320, bytes 68 AA 2E E5 DF F9 6E, the missing "
          "byte is 2E\n00004A00: image has 1 extra byte (line 21), offset 9FF, bytes 5C 62 62 E0 91 B8 "
@@ -486,9 +486,9 @@ CASES = [
          "bytes 68 AA 2E E5 DF F9 6E, the missing byte is 2E\n00004370: listing has no value for 1 row "
          "(line 1)\n2 of 512 rows differ\n", listing=" ".join(edited(110)) + "\n"),
     lost("17 bytes, none claimed", lack(0x500, 17), Tail("00004FE8: image ends, listing has 63 more "
-         "values (lines 29-32)\n348 of 509 rows differ, listing has 63 extra values\n", 291)),
+         "values (lines 29-32)\n348 of 509 rows differ, listing has 63 extra values, 7 bytes after the last row unchecked\n", 291)),
     lost("in fill, nowhere to be seen", lack(0x900, image=FILLED), "00004FF8: image ends, listing has 1 "
-         "more value (line 32)\n0 of 511 rows differ, listing has 1 extra value\n", listing=FILLED_OUT),
+         "more value (line 32)\n0 of 511 rows differ, listing has 1 extra value, 7 bytes after the last row unchecked\n", listing=FILLED_OUT),
     lost("before fill", lack(0x323, image=FILLED), "00004320: image lacks 1 byte (line 7), offset 320, "
          "bytes 68 AA 2E E5 DF F9 6E, the missing byte is 2E\n1 of 512 rows differ\n", listing=FILLED_OUT),
     lost("offsets counting --skip", b"hdr" + lack(0x323), "00004320: image lacks 1 byte (line 7), "
@@ -659,16 +659,18 @@ CASES = [
         args=("--format=dump", "C000"), image_name="image.txt"),
     # The format forgotten.
     fmt_check("Intel HEX as a binary image", GAME_HEX, GAME_OUT,
-              Tail("image looks like Intel HEX: try --format=ihex\n2816 of 2819 rows differ\n", 1024),
+              Tail("image looks like Intel HEX: try --format=ihex\n2816 of 2819 rows differ, 4 bytes after the last row "
+                   "unchecked\n", 1024),
               args=("C000",)),
     fmt_check("S-records as a binary image", srec_file(GAME, 0xC000), GAME_OUT,
-              Tail("image looks like S-records: try --format=srec\n2464 of 2470 rows differ\n", 1022),
+              Tail("image looks like S-records: try --format=srec\n2464 of 2470 rows differ, 1 byte after the last row "
+                   "unchecked\n", 1022),
               args=("C000",)),
     fmt_check("a dump as a binary image", dump_file(GAME, 0xC000), GAME_OUT,
               Tail("image looks like a hex dump: try --format=dump\n3453 of 3456 rows differ\n", 1025),
               args=("C000",)),
-    fmt_check("no look after a bad value", GAME_HEX, "11 ZZ\n", "0000C000: listing 11 (line 1), image B4, offset "
-              "0, bytes 3A 30 32 30 30 30 30 30\nlisting.txt:1: bad value ZZ\n", 2, args=("C000",)),
+    fmt_check("no look after a bad value", GAME_HEX, "11 \x01 22 33\n", "0000C000: listing 11 (line 1), image B4, offset "
+              "0, bytes 3A 30 32 30 30 30 30 30\nlisting.txt:1: bad value \\x01\n", 2, args=("C000",)),
     Case("format: a read failing", ["--format=ihex", "C000", "image.bin"], GAME_HEX.encode(),
          "cannot read image.bin\n", 1, wrap=failing("read", 1), posix=True),
 ]
@@ -775,13 +777,13 @@ def main():
         if faults:
             failed += 1
             print(f"FAIL {case.name}: {case.args}", *faults, sep="\n")
+    print(f"{len(cases) - failed} passed, {failed} failed, {len(CASES) - len(cases)} skipped")
     if shutil.which("srec_cat"):
-        for fault in srecord_faults(options.command):
-            print(fault)
-            failed += 1
+        faults = srecord_faults(options.command)
+        print(*faults, f"srec_cat: {len(faults)} files of records read otherwise", sep="\n")
+        failed += len(faults)
     else:
         print("srec_cat is not installed: rowtally's records not held against srecord's")
-    print(f"{len(cases) - failed} passed, {failed} failed, {len(CASES) - len(cases)} skipped")
     return 1 if failed else 0
 
 

@@ -23,6 +23,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 	std::uint32_t address = 0;
 	bool accepted = parse_address(text.c_str(), &address);
 
+	// A '$' after the sign is what 0x is to strtoull.
+	std::size_t sign = std::strspn(text.c_str(), " \t\n\v\f\r");
+	sign += text[sign] == '+' || text[sign] == '-';
+	if (text[sign] == '$')
+		text.replace(sign, 1, "0x");
 	char *end;
 	errno = 0;
 	unsigned long long wide = std::strtoull(text.c_str(), &end, 16);

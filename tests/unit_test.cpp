@@ -109,7 +109,7 @@ TEST(ParseAddress, AcceptsTheHexadecimalForms)
 		{"0", 0}, {"-0", 0}, {"0x0", 0}, {"00x10", 0},
 		{"000000001000", 0x1000}, {"0x0000000FFFFFFFF", 0xFFFFFFFF},
 		{"FFFFFFFF", 0xFFFFFFFF}, {"-80", 0xFFFFFF80}, {"-0x80", 0xFFFFFF80},
-		{"-FFFFFFFF", 1},
+		{"-FFFFFFFF", 1}, {"$C000", 0xC000}, {"-$80", 0xFFFFFF80}, {" +$1000", 0x1000}, {"$0x10", 0},
 	};
 	for (const Case &c : cases) {
 		std::uint32_t address = 0xDEADBEEF;
@@ -122,7 +122,7 @@ TEST(ParseAddress, RefusesTextsWithoutDigitsOrBeyond32Bits)
 {
 	const char *texts[] = {
 		"", "zz", "   ", "0x", "0X", "0xg", "+", "-", "- 80", "+-80",
-		"x10", "100000000", "-100000000", "0x123456789", "FFFFFFFF0",
+		"x10", "100000000", "-100000000", "0x123456789", "FFFFFFFF0", "$", "0x$10", "$-80",
 	};
 	for (const char *text : texts) {
 		std::uint32_t address = 0xDEADBEEF;
@@ -208,18 +208,19 @@ TEST(ScanImage, EveryValueIsItsRowsChecksum)
 	}
 }
 
-// A listing's values as next_value gives them, "LINE:VALUE " each, and
-// "bad LINE TOKEN" at a bad value, TOKEN as write_token shows it. Where
+// A listing's values as next_value gives them, "LINE:VALUE " each, a typo
+// as "LINE:?TOKEN ", and "bad LINE TOKEN" at a bad value, TOKEN as
+// write_token shows it; "dump" reads it as a dump. Where
 // `taken` is given, it is first offered to take_values until the listing
 // has fewer of its values next, each time as "+COUNT", then "|".
-std::string read_listing(const std::string &bytes, const char *taken = nullptr)
+std::string read_listing(const std::string &bytes, const char *taken = nullptr, bool dump = false)
 {
 	static Listing listing;	// too large for some stacks
 	std::FILE *f = stream_of(bytes);
 	std::FILE *out = std::tmpfile();
 	if (f == nullptr || out == nullptr)
 		return "";
-	open_listing(&listing, f);
+	open_listing(&listing, f, dump);
 	std::string text;
 	for (std::size_t count = taken ? std::strlen(taken) / 3 : 0, got = count; got == count && count > 0;) {
 		got = take_values(&listing, taken, count);
@@ -231,14 +232,14 @@ std::string read_listing(const std::string &bytes, const char *taken = nullptr)
 	std::uint64_t line;
 	char shown[8];
 	for (ListingRead read; (read = next_value(&listing, &value, &line)) != ListingRead::END;) {
-		if (read == ListingRead::BAD) {
-			text += "bad ";
-			text += std::to_string(line);
-			text += ' ';
-			write_token(&listing, out);
-			std::rewind(out);
-			for (int c; (c = std::fgetc(out)) != EOF;)
-				text += static_cast<char>(c);
+		if (read != ListingRead::VALUE) {
+			char shown[4 * TOKEN_SHOWN + 4];
+			std::string token(shown, show_token(&listing, shown));
+			if (read == ListingRead::TYPO) {
+				text += std::to_string(line) + ":?" + token + " ";
+				continue;
+			}
+			text += "bad " + std::to_string(line) + " " + token;
 			break;
 		}
 		std::snprintf(shown, sizeof shown, ":%02X ", value);
@@ -287,30 +288,47 @@ TEST(Listing, ReadsWhatPeopleWrite)
 		 "1:9B 1:47 1:00 1:01 1:02 1:03 1:04 1:05 1:06 1:07 "},
 		{std::string("\xFF\xFE" "9\0b\0\xA0\0" "4\0" "7\0", 12), "1:9B 1:47 "},
 		{"\xEF\xBB\xBF\xEF\xBB\xBF" "9b", "1:9B "},
-		{"9b\xE2\x80\x8C", "bad 1 9b\xE2\x80\x8C"},	// U+200C is no blank
+		{"9b\xE2\x80\x8C 47 00", "1:?9b\xE2\x80\x8C 1:47 1:00 "},	// U+200C is no blank
 		{"\xE2\xA0" "47", "bad 1 \\xE2"},		// A0 within no character
-		// Address labels: the first token of a line only.
-		{"4000: 9b 47\n00004080:\t00\n1:01\rabcdef: 02", "1:9B 1:47 2:00 bad 3 1:01"},
-		{"4000:\xC2\xA0" "9b\n9b 4000: 47", "1:9B 2:9B bad 2 4000:"},
-		{"123456789: 9b", "bad 1 123456789:"}, {": 9b", "bad 1 :"},
-		{"9b 47\n00 9\n", "1:9B 1:47 2:00 bad 2 9"},
-		{"9b7", "bad 1 9b7"}, {"0x9b", "bad 1 0x9b"}, {"g0", "bad 1 g0"},
+		// Labels, the first token of a line only: digits and a colon or a
+		// hyphen, what follows them the next token; digits alone where
+		// more tokens follow.
+		{"4000: 9b 47\n00004080:\t00\n1:01\rabcdef: 02", "1:9B 1:47 2:00 3:01 4:02 "},
+		{"$4000: 9b\n4000- 47\n$C0:00 01", "1:9B 2:47 3:00 3:01 "},
+		{"C000  9b 47\n$0C000 00\nC000", "1:9B 1:47 2:00 "},
+		{"42F6 9b\n9b 4000: 47", "1:9B 2:9B 2:?4000: 2:47 "},
+		{"123456789: 9b 47", "1:?123456789: 1:9B 1:47 "},
+		// Lines of text, passed over whole, values and all; typos on a
+		// line of values, however far along it.
+		{"Checksums\nPage 1 of 2\n9b 5O 47\n00 9\n00 9 11", "3:9B 3:?5O 3:47 5:00 5:?9 5:11 "},
+		{"9b 47 Total: 12 34\n00", "1:9B 1:47 1:?Total: 1:12 1:34 2:00 "},
+		{"Page 12 of 30\n00\nPage 12 of 30 4E", "2:00 3:?Page 3:12 3:?of 3:30 3:4E "},
+		{repeat("9b ", 9) + repeat("x ", 7) + "00 zz", repeat("1:9B ", 9) + repeat("1:?x ", 7) + "1:00 1:?zz "},
+		{repeat("9b ", 8) + repeat("x ", 8) + "00", ""},
+		// Garbage ends the listing where it stands, on a line of either kind.
+		{"9b 47 \x01 00\n11", "1:9B 1:47 bad 1 \\x01"},
+		{"Page \x01 of 2\n11", "bad 1 \\x01"},
+		{"9b7", ""}, {"0x9b 00\n0x9b 00 11", "2:?0x9b 2:00 2:11 "},
 		{"\xEF\xBB" "9b", "bad 1 \\xEF\\xBB9b"},
 		{"a\x1B]0;x\x07\x7F\xC2\x85\xC2\xA1\xFF", "bad 1 a\\x1B]0;x\\x07\\x7F\\xC2\\x85\xC2\xA1\\xFF"},
-		{x64 + "yz", std::string("bad 1 ") + x64 + "..."},
-		{std::string("x") + repeat("\xC3\xA9", 40), std::string("bad 1 x") + repeat("\xC3\xA9", 31) + "..."},	// not cut within a character
-		{utf16le("9b ") + "\xE9", "1:9B bad 1 \xEF\xBF\xBD"},			// half a unit
-		{utf16le("9b ") + std::string("\xE9\0", 2), "1:9B bad 1 \xC3\xA9"},	// é
-		{utf16le("") + "\x3D\xD8\xDF\xDC", "bad 1 \xF0\x9F\x93\x9F"},	// a surrogate pair
-		{utf16le("") + std::string("\x3D\xD8" "0", 4), "bad 1 \xEF\xBF\xBD" "0"},	// a lone leading surrogate
-		{utf16le("") + "\xDF\xDC", "bad 1 \xEF\xBF\xBD"},		// a lone trailing one
+		{"\x01" + x64 + "yz", std::string("bad 1 \\x01") + std::string(63, 'x') + "..."},
+		{std::string("\x01") + repeat("\xC3\xA9", 40), std::string("bad 1 \\x01") + repeat("\xC3\xA9", 31) + "..."},	// not cut within a character
+		{utf16le("9b 00 ") + "\xE9", "1:9B 1:00 1:?\xEF\xBF\xBD "},			// half a unit
+		{utf16le("9b 00 ") + std::string("\xE9\0", 2), "1:9B 1:00 1:?\xC3\xA9 "},	// é
+		{utf16le("") + "\x3D\xD8\xDF\xDC", ""},	// a surrogate pair: text alone on its line
+		{utf16le("00 11 ") + std::string("\x3D\xD8" "0", 4), "1:00 1:11 1:?\xEF\xBF\xBD" "0 "},	// a lone leading surrogate
+		{utf16le("00 11 ") + "\xDF\xDC", "1:00 1:11 1:?\xEF\xBF\xBD "},		// a lone trailing one
 		// Values taken as far as they match, whatever the case and blanks.
-		{"9B 47 \n9B 47 \r\n9b\t47\n9B 48", "+2+2+2+1|4:48 ", "9B 47 "},
-		{"\n\n9B\n47\n00", "+2+0|5:00 ", "9B 47 "},
+		{"9B 47 \n9B 47 \r\n9b\t47\n9B 48", "+2+2+2+0|4:9B 4:48 ", "9B 47 "},
+		{"\n\n9B\n47\n00", "+1|4:47 5:00 ", "9B 47 "},
 		{"4000: 9B 47", "+0|1:9B 1:47 ", "9B 47 "},
 		{"9B\xC2\xA0" "47 ", "+0|1:9B 1:47 ", "9B 47 "},
 		{"9B\n47: 00", "+1|2:00 ", "9B 47 "},
 		{"9B\x10" "7 ", "+0|bad 1 9B\\x107", "9B 07 "},
+		// Taken only as lines of values: nine values, or a line ended.
+		{"9B 47 Checksums of the first page\n00", "+0|2:00 ", "9B 47 "},
+		{"9B 47 5O\n", "+0|1:9B 1:47 1:?5O ", "9B 47 "},
+		{repeat("9B ", 9) + "Page", "+9+0|1:?Page ", "9B 9B 9B 9B 9B 9B 9B 9B 9B "},
 	};
 	for (const Case &c : cases)
 		EXPECT_EQ(read_listing(c.listing, c.taken), c.expected) << '"' << c.listing.substr(0, 80) << '"';
