@@ -423,6 +423,7 @@ void read_ahead(Listing *l)
 	do {
 		Token &t = l->ahead[l->ahead_count++];
 		read_token(l, &t);
+		l->token_end = l->base + l->pos;
 		values += t.kind == VALUE_TOKEN;
 		text += t.kind != VALUE_TOKEN;
 		if (t.kind == GARBAGE && t.len > TOKEN_SHOWN)
@@ -444,7 +445,7 @@ bool pass_text(Listing *l, std::uint8_t *value, std::uint64_t *line)
 			return true;
 		}
 	l->ahead_count = l->ahead_next = 0;
-	std::uint64_t end = l->base + l->pos;
+	std::uint64_t end = l->token_end;
 	Token t;
 	while (token_follows(l)) {
 		read_token(l, &t);

@@ -48,6 +48,7 @@ struct Listing {
 	unsigned char head[TOKEN_SHOWN + 4];
 	std::size_t head_len;
 	std::uint64_t head_at, head_end;
+	std::uint64_t token_end;	// where the last token read ahead ends
 	// UTF-16: a byte of a unit whose other byte is still to come, and a
 	// leading surrogate waiting for its trailing one.
 	int odd_byte;	// -1 for none

@@ -55,9 +55,11 @@ static std::string format(const char *form, ...)
 	return text;
 }
 
+// A listing's value, 0x100 for a typo, shown as `typo`.
 struct Value {
 	unsigned value;
 	std::size_t line;
+	std::string typo;
 };
 
 // The code point of the well-formed UTF-8 character at text[at], and its
@@ -83,65 +85,131 @@ static std::uint32_t plain_char(const std::string &text, std::size_t at, std::si
 	return cp;
 }
 
+// A token as a message shows it: 64 bytes at most, cut between characters,
+// then "..."; control bytes and bytes of no character as \xHH.
+static std::string plain_shown(const std::string &token)
+{
+	std::string shown;
+	std::size_t at = 0;
+	while (at < token.size()) {
+		std::size_t width;
+		std::uint32_t cp = plain_char(token, at, &width);
+		std::size_t w = std::max<std::size_t>(width, 1);
+		if (at + w > TOKEN_SHOWN)
+			break;
+		bool escape = width == 0 || cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0);
+		for (std::size_t b = at; b < at + w; b++)
+			shown += escape ? format("\\x%02X", static_cast<unsigned char>(token[b])) : token.substr(b, 1);
+		at += w;
+	}
+	return shown + (at < token.size() ? "..." : "");
+}
+
+// Whether the token is all characters a terminal shows.
+static bool plain_printable(const std::string &token)
+{
+	for (std::size_t at = 0, width; at < token.size(); at += width) {
+		std::uint32_t cp = plain_char(token, at, &width);
+		if (width == 0 || cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0))
+			return false;
+	}
+	return true;
+}
+
+static bool plain_hex(const std::string &t, std::size_t from, std::size_t to)
+{
+	return from <= to && to <= t.size() &&
+	       t.substr(from, to - from).find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
+
 // The listing's values with their lines, up to its first bad token, which
-// goes to *bad as a message shows it, on line *bad_line.
-static std::vector<Value> plain_values(std::string text, std::string *bad, std::size_t *bad_line)
+// goes to *bad as a message shows it, on line *bad_line. A line is a line
+// of values where, of its first 16 tokens after its label, more are values
+// than text, its text tokens typos; any other line is passed over. Where
+// there is no line of values but some text, the first line of text, as a
+// message shows it, goes to *text_only.
+static std::vector<Value> plain_values(std::string text, std::string *bad, std::size_t *bad_line,
+                                       std::string *text_only = nullptr)
 {
 	if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
 		text.erase(0, 3);
 	std::vector<Value> values;
-	std::string token;
-	std::vector<std::size_t> widths;	// of the token's characters, 0 for a byte of none
+	std::string first_text;
+	bool any_values_line = false;
 	std::size_t line = 1;
-	bool first = true;
-	for (std::size_t at = 0; at <= text.size();) {
-		std::size_t width = 1;
-		std::uint32_t cp = at < text.size() ? plain_char(text, at, &width) : 0;
-		bool line_end = at < text.size() && (text[at] == '\n' || text[at] == '\r');
-		bool blank = at == text.size() || line_end || (width == 0 && text[at] == '\xA0') ||
-		             (text[at] != '\0' && std::strchr(" \t\v\f", text[at]) != nullptr) || cp == 0xA0 || cp == 0x1680 ||
-		             (cp >= 0x2000 && cp <= 0x200B) || cp == 0x202F || cp == 0x205F ||
-		             cp == 0x3000 || cp == 0xFEFF;
-		if (!blank) {
-			token += text.substr(at, std::max<std::size_t>(width, 1));
-			widths.push_back(width);
-			at += std::max<std::size_t>(width, 1);
-			continue;
+	for (std::size_t at = 0; at <= text.size(); line++) {
+		std::size_t end = std::min(text.find_first_of("\r\n", at), text.size());
+		std::string whole = text.substr(at, end - at);
+		at = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+		// The line's tokens, split at blanks of ASCII and of Unicode.
+		std::vector<std::string> tokens;
+		std::string token;
+		std::size_t first_at = std::string::npos, last_end = 0;
+		for (std::size_t k = 0; k <= whole.size();) {
+			std::size_t width = 1;
+			std::uint32_t cp = k < whole.size() ? plain_char(whole, k, &width) : 0;
+			bool blank = k == whole.size() || (width == 0 && whole[k] == '\xA0') ||
+			             (whole[k] != '\0' && std::strchr(" \t\v\f", whole[k]) != nullptr) || cp == 0xA0 ||
+			             cp == 0x1680 || (cp >= 0x2000 && cp <= 0x200B) || cp == 0x202F || cp == 0x205F ||
+			             cp == 0x3000 || cp == 0xFEFF;
+			std::size_t w = std::max<std::size_t>(width, 1);
+			if (!blank) {
+				first_at = std::min(first_at, k);
+				token += whole.substr(k, w);
+				last_end = k + w;
+			} else if (!token.empty()) {
+				tokens.push_back(token);
+				token.clear();
+			}
+			k += w;
 		}
-		if (!token.empty()) {
-			std::size_t digits = token.find_first_not_of("0123456789abcdefABCDEF");
-			bool label = first && digits >= 1 && digits <= 8 && digits + 1 == token.size() &&
-			             token.back() == ':';
-			if (token.size() == 2 && digits == std::string::npos) {
-				values.push_back({static_cast<unsigned>(std::stoul(token, nullptr, 16)), line});
-			} else if (!label) {
-				std::size_t shown = 0, k = 0;
-				for (; k < widths.size() && shown + std::max<std::size_t>(widths[k], 1) <= TOKEN_SHOWN; k++) {
-					std::size_t w = std::max<std::size_t>(widths[k], 1);
-					unsigned c = static_cast<unsigned char>(token[shown]);
-					bool escape = widths[k] == 0 || c < 0x20 || c == 0x7F ||
-					              (w == 2 && plain_char(token, shown, &w) < 0xA0);
-					for (std::size_t b = shown; b < shown + w; b++)
-						*bad += escape ? format("\\x%02X", static_cast<unsigned char>(token[b]))
-						               : token.substr(b, 1);
-					shown += w;
-				}
-				*bad += k < widths.size() ? "..." : "";
+		if (tokens.empty())
+			continue;
+		// A label: '$', digits and ':' or '-', what follows the next token;
+		// or '$' and 3 to 8 digits with more tokens after them.
+		std::string &t0 = tokens[0];
+		std::size_t d = t0.size() > 0 && t0[0] == '$';
+		std::size_t digits = t0.find_first_not_of("0123456789abcdefABCDEF", d);
+		if (digits != std::string::npos && digits > d && digits - d <= 8 && (t0[digits] == ':' || t0[digits] == '-')) {
+			if (digits + 1 == t0.size())
+				tokens.erase(tokens.begin());
+			else
+				t0.erase(0, digits + 1);
+		} else if (digits == std::string::npos && t0.size() - d >= 3 && t0.size() - d <= 8 && tokens.size() > 1) {
+			tokens.erase(tokens.begin());
+		}
+		if (tokens.empty())
+			continue;	// a label alone
+		// Its kind, from its first 16 tokens; garbage that goes on past
+		// what a message shows ends the count.
+		std::size_t v = 0, other = 0;
+		for (std::size_t k = 0; k < tokens.size() && k < 16; k++) {
+			bool value = tokens[k].size() == 2 && plain_hex(tokens[k], 0, 2);
+			v += value;
+			other += !value;
+			if (!value && !plain_printable(tokens[k]) && tokens[k].size() > TOKEN_SHOWN)
+				break;
+		}
+		bool of_values = v > other;
+		any_values_line |= of_values;
+		for (const std::string &t : tokens) {
+			bool value = t.size() == 2 && plain_hex(t, 0, 2);
+			if (!value && !plain_printable(t)) {
+				*bad = plain_shown(t);
 				*bad_line = line;
 				return values;
 			}
-			first = false;
-			token.clear();
-			widths.clear();
+			if (of_values)
+				values.push_back({value ? static_cast<unsigned>(std::stoul(t, nullptr, 16)) : 0x100u, line,
+				                  value ? "" : plain_shown(t)});
 		}
-		if (line_end) {
-			at += text.compare(at, 2, "\r\n") == 0 ? 2 : 1;
-			line++;
-			first = true;
-		} else {
-			at += std::max<std::size_t>(width, 1);
-		}
+		if (!of_values && first_text.empty() && !any_values_line)
+			first_text = format("%zu: ", line) + plain_shown(whole.substr(first_at, last_end - first_at));
+		if (end == text.size())
+			break;
 	}
+	if (text_only != nullptr && !any_values_line)
+		*text_only = first_text;
 	return values;
 }
 
@@ -230,16 +298,29 @@ static std::string plain_hint(const std::uint8_t *image, std::size_t size)
 		if (a > 0 && b.size() >= a + 2 && b[0] == b.size() - 1 && !(type >= 5 && data) && !(count && counted != 0))
 			return "image looks like S-records: try --format=srec\n";
 	}
-	std::size_t values = 0, at = 0;
-	for (bool first = true; at < line.size(); first = false) {
+	// After at most one label of the forms a listing takes, values only.
+	std::vector<std::string> tokens;
+	for (std::size_t at = 0; at < line.size();) {
 		std::size_t end = std::min(line.find_first_of(" \t", at), line.size());
-		std::string token = line.substr(at, end - at);
-		std::size_t digits = token.find_first_not_of("0123456789abcdefABCDEF");
-		if (token.size() == 2 && digits == std::string::npos)
-			values++;
-		else if (!(first && digits >= 1 && digits <= 8 && digits + 1 == token.size() && token.back() == ':'))
-			return "";
+		tokens.push_back(line.substr(at, end - at));
 		at = std::min(line.find_first_not_of(" \t", end), line.size());
+	}
+	if (!tokens.empty()) {
+		std::string &t0 = tokens[0];
+		std::size_t d = t0[0] == '$', digits = t0.find_first_not_of("0123456789abcdefABCDEF", d);
+		if (digits != std::string::npos && digits > d && digits - d <= 8 && (t0[digits] == ':' || t0[digits] == '-')) {
+			t0.erase(0, digits + 1);
+			if (t0.empty())
+				tokens.erase(tokens.begin());
+		} else if (digits == std::string::npos && t0.size() - d >= 3 && t0.size() - d <= 8 && tokens.size() > 1) {
+			tokens.erase(tokens.begin());
+		}
+	}
+	std::size_t values = 0;
+	for (const std::string &t : tokens) {
+		if (t.size() != 2 || !plain_hex(t, 0, 2))
+			return "";
+		values++;
 	}
 	return values >= 8 ? "image looks like a hex dump: try --format=dump\n" : "";
 }
@@ -249,10 +330,10 @@ static std::string plain_hint(const std::uint8_t *image, std::size_t size)
 static std::string plain_check(const std::uint8_t *image, std::size_t size, std::uint32_t start,
                                const std::string &listing, int *status)
 {
-	std::string bad, out;
+	std::string bad, out, text_only;
 	std::size_t bad_line = 0, differ = 0, extra = 0, i = 0, j = 0, p = 0;
 	std::uint32_t A = start;
-	std::vector<Value> V = plain_values(listing, &bad, &bad_line);
+	std::vector<Value> V = plain_values(listing, &bad, &bad_line, &text_only);
 	std::size_t P = V.size();
 	auto rows = [&] { return (size - p) / ROW_SIZE; };	// left from p on
 	auto R = [&](std::size_t k) {
@@ -305,8 +386,9 @@ static std::string plain_check(const std::uint8_t *image, std::size_t size, std:
 				out += format(", offset %zX", p) + (B > 0 ? ", bytes" : "");
 				for (std::size_t k = 0; k < B; k++)
 					out += format(" %02X", x[k]);
-				// The byte that, put in or taken out, makes the row's value the listed one.
-				for (unsigned byte = 0; byte < 256 && e == 1; byte++) {
+				// The byte that, put in or taken out, makes the row's value
+				// the listed one; none for a typo.
+				for (unsigned byte = 0; byte < 256 && e == 1 && V[j].value < 0x100; byte++) {
 					unsigned sum = (A & 0xFF) + (A >> 8 & 0xFF) + V[j].value;
 					for (std::size_t k = 0; k < B; k++)
 						sum += x[k];
@@ -321,8 +403,9 @@ static std::string plain_check(const std::uint8_t *image, std::size_t size, std:
 		if (slipped)
 			continue;
 		if (a == 1 && b == 1)
-			out += format("%08X: listing %02X (line %zu), image %02X, offset %zX, bytes %02X %02X "
-			              "%02X %02X %02X %02X %02X %02X\n", A, V[j].value, V[j].line, R(0),
+			out += format("%08X: listing ", A) + (V[j].value < 0x100 ? format("%02X", V[j].value) : V[j].typo) +
+			       format(" (line %zu), image %02X, offset %zX, bytes %02X %02X "
+			              "%02X %02X %02X %02X %02X %02X\n", V[j].line, R(0),
 			              p, x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7]);
 		else if (b == 0)
 			out += format("%08X: listing has no value for %zu row%s", A, a, plural(a)) +
@@ -337,6 +420,10 @@ static std::string plain_check(const std::uint8_t *image, std::size_t size, std:
 	// A listing that stops at a bad value has not ended: its rows are not
 	// counted as missing, but the values before it that no row has are.
 	std::size_t M = i + rows();
+	if (bad.empty() && P == 0 && !text_only.empty()) {
+		*status = 2;
+		return "listing: no values, only text, from line " + text_only + "\n";
+	}
 	if (rows() > 0 && bad.empty()) {
 		out += format("%08X: listing ends, image has %zu more row%s\n", A, rows(), plural(rows()));
 		differ += rows();
@@ -350,12 +437,17 @@ static std::string plain_check(const std::uint8_t *image, std::size_t size, std:
 		return out + format("listing:%zu: bad value ", bad_line) + bad + "\n";
 	}
 	*status = differ > 0 || extra > 0;
+	std::size_t piece = (size - p) % ROW_SIZE;
+	std::string unchecked = piece > 0 ? format(", %zu byte%s after the last row unchecked", piece, plural(piece)) : "";
 	if (*status == 0)
-		return out + format("all %zu rows match\n", M);
-	std::string fit = P >= FIT_ROWS ? plain_fit(image, size, start, V) : "";
+		return out + format("all %zu rows match", M) + unchecked + "\n";
+	bool typo = false;
+	for (std::size_t k = 0; k < FIT_ROWS && k < P; k++)
+		typo |= V[k].value >= 0x100;
+	std::string fit = P >= FIT_ROWS && !typo ? plain_fit(image, size, start, V) : "";
 	out += fit.empty() ? plain_hint(image, size) : fit;
 	return out + format("%zu of %zu rows differ", differ, M) +
-	       (extra > 0 ? format(", listing has %zu extra value%s", extra, plural(extra)) : "") + "\n";
+	       (extra > 0 ? format(", listing has %zu extra value%s", extra, plural(extra)) : "") + unchecked + "\n";
 }
 
 // The image's own output with a slip made in it of the kind `edit` picks,
@@ -377,8 +469,10 @@ static std::string slip(std::string listing, unsigned edit, unsigned pick, const
 		return listing.insert(place, reinterpret_cast<const char *>(image), std::min<std::size_t>(size, pick % 8));
 	case 2:	// bytes taken out
 		return listing.erase(place, pick % 8);
-	case 3:	// a line skipped
-		return listing.erase(line, next - line);
+	case 3:	// a line skipped, or a heading or a page footer put in
+		if (pick % 2 == 0)
+			return listing.erase(line, next - line);
+		return listing.insert(line, pick % 4 == 1 ? "Page 12 of 30\n" : "Checksums, part 2\n");
 	case 4:	// a line typed twice
 		return listing.insert(next, listing.substr(line, next - line));
 	case 5: {	// a line moved down past the next
@@ -390,9 +484,11 @@ static std::string slip(std::string listing, unsigned edit, unsigned pick, const
 	case 6:	// a value changed, skipped or typed twice
 		if (value + 3 > listing.size() || listing[value] == '\n')
 			return listing;
-		if (pick % 3 == 0)
-			return listing.replace(value, 2, pick % 2 ? "00" : "FF");
-		return pick % 3 == 1 ? listing.erase(value, 3) : listing.insert(value, listing.substr(value, 3));
+		if (pick % 4 == 0)
+			return listing.replace(value, 2, pick % 8 ? "00" : "FF");
+		if (pick % 4 == 3)	// a typo: a letter for a digit
+			return listing.replace(value, 2, pick % 8 == 3 ? "5O" : "O");
+		return pick % 4 == 1 ? listing.erase(value, 3) : listing.insert(value, listing.substr(value, 3));
 	case 7: {	// laid out anew: a label, so many a line, other blanks and line ends
 		static const char *const blanks[] = {" ", "\t", "\xC2\xA0", "\xA0", "\xE2\x80\x89", " \f", "\xEF\xBB\xBF", "  "};
 		static const char *const ends[] = {"\n", "\r\n", "\r", "\n\n"};
@@ -411,6 +507,14 @@ static std::string slip(std::string listing, unsigned edit, unsigned pick, const
 	default:
 		return listing;
 	}
+}
+
+// Stops the run, showing what differed where ROWTALLY_FUZZ_SHOW is set.
+[[noreturn]] static void differs(const std::string &what, const std::string &got, const std::string &expected)
+{
+	if (std::getenv("ROWTALLY_FUZZ_SHOW") != nullptr)
+		std::fprintf(stderr, "%s\n--- got:\n%s--- expected:\n%s", what.c_str(), got.c_str(), expected.c_str());
+	std::abort();
 }
 
 static std::string contents(std::FILE *f)
@@ -639,9 +743,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 	std::rewind(out);
 	open_binary(&source, in, 0, WHOLE_FILE);
 	int status = check_image(&source, start, listed, "listing", out), expected;
-	std::string report = contents(out);
-	if (report != plain_check(image, image_size, start, listing, &expected) || status != expected)
-		std::abort();
+	std::string report = contents(out), plain = plain_check(image, image_size, start, listing, &expected);
+	if (report != plain || status != expected)
+		differs("listing:\n" + listing + "\n" + format("status %d, expected %d", status, expected), report, plain);
 	std::fclose(in);
 	std::fclose(listed);
 
