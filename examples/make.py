@@ -15,6 +15,8 @@ come from SHA-256, so each run makes the same files.
   game.hex            game.bin as Intel HEX, 16 bytes a record, as objcopy writes it
   game.srec           game.bin as S-records, 32 bytes a record, as srec_cat writes them
   typed.txt           game.bin as a hex dump typed in, the byte at C323 left out on line 51
+  typed-sample.txt    sample.bin's listing as typed from a page: a heading, labels, a page
+                      footer, and 4O typed for 40
 """
 import hashlib
 from pathlib import Path
@@ -80,6 +82,11 @@ def main():
         "game.hex": intel_hex(game, 0xC000),
         "game.srec": s_records(game, 0xC000),
         "typed.txt": typed_dump(game, 0xC000, 0x323),
+        "typed-sample.txt": b"Checksums of sample.bin\n"
+                            b"4000: 42 F6 F5 EC 97 4O 93 84 17 B1 10 5A 13 1C B9 8D\n"
+                            b"4080: 9B 47 52 DE 71 EF 98 0D 58 D5 49 DB 08 B7 2C 04\n"
+                            b"                                     Page 1 of 2\n"
+                            b"4100: 47 58 F8 4A D3\n",
     }
     for name, data in files.items():
         (HERE / name).write_bytes(data)

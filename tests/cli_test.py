@@ -305,7 +305,7 @@ CASES = [
          "--", "-v", "--check-all"], ZERO_TO_F, "E4 9C \n"),
     Case("--check without a listing", ["--check"], out="option --check needs a listing\n"
          + USAGE, status=2),
-    Case("--version", ["--version", "0"], out="rowtally 1.5.0\n"),
+    Case("--version", ["--version", "0"], out="rowtally 1.6.0\n"),
     part("--skip N", ["--skip", "8"], "A4 \n"),
     part("--skip=N in hexadecimal", ["--skip=0X8"], "A4 \n"),
     part("--skip=N, the last counting", ["--skip=x", "--skip=0x08"], "A4 \n"),
