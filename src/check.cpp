@@ -31,7 +31,7 @@ static_assert(HELD * ROW_SIZE + ROW_SIZE <= SCAN_REWIND && SLIP_BYTES <= AHEAD *
 
 struct Row {
 	std::uint32_t address;
-	std::uint8_t value;
+	std::uint16_t value;	// as wide as a listed value, which it is compared with
 	unsigned char bytes[ROW_SIZE];
 	std::uint64_t offset;
 };
@@ -169,6 +169,18 @@ bool read_value(Check *c, Value *to)
 	return false;
 }
 
+// Keeps what the search for a fit needs of the listing's first values,
+// and a typo as its report shows it.
+[[gnu::noinline]] void keep_value(Check *c, const Value &v)
+{
+	if (v.value == TYPO)
+		c->typo_len[c->values_read % HELD] = show_token(&c->listing, c->typo_text[c->values_read % HELD]);
+	if (c->values_read < FIT_ROWS) {
+		c->listed[c->values_read] = static_cast<std::uint8_t>(v.value);
+		c->early_typo |= v.value == TYPO;
+	}
+}
+
 // Values held from j on, having read up to `want` of them if the listing has them.
 std::uint64_t values_ahead(Check *c, std::uint64_t want)
 {
@@ -176,12 +188,8 @@ std::uint64_t values_ahead(Check *c, std::uint64_t want)
 		Value &v = c->values[c->values_read % HELD];
 		if (!read_value(c, &v))
 			break;
-		if (v.value == TYPO)
-			c->typo_len[c->values_read % HELD] = show_token(&c->listing, c->typo_text[c->values_read % HELD]);
-		if (c->values_read < FIT_ROWS) {
-			c->listed[c->values_read] = static_cast<std::uint8_t>(v.value);
-			c->early_typo |= v.value == TYPO;
-		}
+		if (v.value == TYPO || c->values_read < FIT_ROWS)
+			keep_value(c, v);
 		c->values_read++;
 	}
 	return c->values_read - c->j;
@@ -340,6 +348,14 @@ bool image_slip(Check *c, std::uint64_t values)
 	for (std::size_t k = 0; k < n; k++)
 		sums[k + 1] = sums[k] + bytes[k];
 	const Row &r = row(c, c->i);
+	// The values the rows after a slip are held against, at hand.
+	constexpr std::size_t WANTED = (MOST_SLIPPED + ROW_SIZE - 1) / ROW_SIZE + CONFIRM;
+	std::uint16_t wanted[WANTED];
+	std::uint8_t address_sums[WANTED];	// of the rows' addresses from R[i]'s on
+	for (std::size_t k = 0; k < WANTED; k++) {
+		wanted[k] = k < values ? value(c, c->j + k).value : TYPO;
+		address_sums[k] = address_sum(r.address + static_cast<std::uint32_t>(k * ROW_SIZE));
+	}
 
 	for (std::size_t e = 1; e <= MOST_SLIPPED; e++) {
 		for (bool lacks : {true, false}) {
@@ -353,10 +369,8 @@ bool image_slip(Check *c, std::uint64_t values)
 			std::uint64_t t = 0;
 			for (; t < CONFIRM; t++) {
 				std::size_t at = from + t * ROW_SIZE;
-				std::uint8_t sum = static_cast<std::uint8_t>(
-					address_sum(address + static_cast<std::uint32_t>(t * ROW_SIZE)) +
-					sums[at + ROW_SIZE] - sums[at]);
-				if (static_cast<std::uint8_t>(0u - sum) != value(c, c->j + covered + t).value)
+				std::uint8_t sum = static_cast<std::uint8_t>(address_sums[covered + t] + sums[at + ROW_SIZE] - sums[at]);
+				if (static_cast<std::uint8_t>(0u - sum) != wanted[covered + t])
 					break;
 			}
 			if (t < CONFIRM)

@@ -365,6 +365,20 @@ void read_token(Listing *l, Token *t)
 	std::size_t width;
 	bool text = true;
 
+	// The usual token: two digits before an ASCII blank or line end.
+	if (l->len - l->pos < 3)
+		at_hand(l, 3);
+	const unsigned char *q = l->data + l->pos;
+	if (l->len - l->pos >= 3) {
+		int high = tables.hex[q[0]], low = tables.hex[q[1]];
+		if ((high | low) >= 0 && tables.ends_token[q[2]]) {
+			t->kind = VALUE_TOKEN;
+			t->value = static_cast<std::uint8_t>(high << 4 | low);
+			t->len = 2;
+			l->pos += 2;
+			return;
+		}
+	}
 	t->len = 0;
 	while ((text || t->len <= TOKEN_SHOWN) && look(l, &width) == Next::TOKEN) {
 		const unsigned char *p = l->data + l->pos;
@@ -387,6 +401,11 @@ void read_token(Listing *l, Token *t)
 // Passes the blanks at pos, not a line end; whether a token follows them.
 bool token_follows(Listing *l)
 {
+	// The usual: one space, then a token of ASCII.
+	if (l->len - l->pos >= 2 && l->data[l->pos] == ' ' && tables.kind[l->data[l->pos + 1]] == TOKEN) {
+		l->pos++;
+		return true;
+	}
 	for (;;) {
 		std::size_t width;
 		switch (look(l, &width)) {
@@ -502,6 +521,18 @@ void open_listing(Listing *l, std::FILE *in, bool dump)
 
 ListingRead next_value(Listing *l, std::uint8_t *value, std::uint64_t *line)
 {
+	// The usual, on a line of values: a space, two digits and an ASCII
+	// blank or line end.
+	if (l->line_values && l->ahead_next == l->ahead_count && !l->dump && l->len - l->pos >= 4) {
+		const unsigned char *p = l->data + l->pos;
+		int high = tables.hex[p[1]], low = tables.hex[p[2]];
+		if (p[0] == ' ' && (high | low) >= 0 && tables.ends_token[p[3]]) {
+			*value = static_cast<std::uint8_t>(high << 4 | low);
+			*line = l->line;
+			l->pos += 3;
+			return ListingRead::VALUE;
+		}
+	}
 	for (;;) {
 		if (l->ahead_next < l->ahead_count)
 			return hand_out(l, l->ahead[l->ahead_next++], value, line);
@@ -591,7 +622,7 @@ std::size_t take_values(Listing *l, const char *text, std::size_t count)
 	if (n < 4)
 		return 0;
 	const unsigned char *last = l->data + l->len - 4;
-	for (;;) {
+	while (taken < count) {
 		if (p > last) {
 			// Reading on keeps what may be given back.
 			std::size_t at = static_cast<std::size_t>(p - l->data);
@@ -607,8 +638,7 @@ std::size_t take_values(Listing *l, const char *text, std::size_t count)
 			last = l->data + l->len - 4;
 		}
 		const char *digits = text + 3 * taken;
-		if (taken < count &&
-		    (std::memcmp(p, digits, 2) == 0 ||
+		if ((std::memcmp(p, digits, 2) == 0 ||
 		     (tables.upper[p[0]] == static_cast<unsigned char>(digits[0]) &&
 		      tables.upper[p[1]] == static_cast<unsigned char>(digits[1]))) &&
 		    tables.ends_token[p[2]]) {
@@ -621,16 +651,19 @@ std::size_t take_values(Listing *l, const char *text, std::size_t count)
 		if (kind == BLANK) {
 			p++;
 		} else if (kind == LF || kind == CR) {
-			// A line of values alone: all of them count. Past the last
-			// value, the line end settles its line, and ends the call.
+			// A line of values alone: all of them count.
 			p += kind == CR && p[1] == '\n' ? 2 : 1;
 			line++;
 			before = taken;
-			if (taken == count)
-				break;
 		} else {
 			break;
 		}
+	}
+	// A line end right after the last value settles its line.
+	if (taken == count && taken > before && p <= last + 2 && (p[0] == '\n' || p[0] == '\r')) {
+		p += p[0] == '\r' && p[1] == '\n' ? 2 : 1;
+		line++;
+		before = taken;
 	}
 	bool line_values = (l->line_values && line == l->line) || (taken - before) * 2 > LINE_AHEAD;
 	if (!line_values && taken > before) {

@@ -320,7 +320,7 @@ TEST(Listing, ReadsWhatPeopleWrite)
 		{utf16le("00 11 ") + "\xDF\xDC", "1:00 1:11 1:?\xEF\xBF\xBD "},		// a lone trailing one
 		// Values taken as far as they match, whatever the case and blanks.
 		{"9B 47 \n9B 47 \r\n9b\t47\n9B 48", "+2+2+2+0|4:9B 4:48 ", "9B 47 "},
-		{"\n\n9B\n47\n00", "+1|4:47 5:00 ", "9B 47 "},
+		{"\n\n9B\n47\n00", "+2+0|5:00 ", "9B 47 "},
 		{"4000: 9B 47", "+0|1:9B 1:47 ", "9B 47 "},
 		{"9B\xC2\xA0" "47 ", "+0|1:9B 1:47 ", "9B 47 "},
 		{"9B\n47: 00", "+1|2:00 ", "9B 47 "},
