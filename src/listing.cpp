@@ -748,6 +748,7 @@ bool plain_line_start(Listing *l)
 	l->pos += k + 2;
 	l->line++;
 	l->line_start = false;
+	l->line_values = l->line_has_value = false;
 	return true;
 }
 
@@ -803,6 +804,7 @@ std::size_t take_bytes(Listing *l, unsigned char *to, std::size_t most, std::uin
 	}
 	l->pos = pos;
 	l->line_start &= n == 0;
+	l->line_has_value |= n > 0;
 	return n;
 }
 

@@ -673,6 +673,42 @@ CASES = [
               "0, bytes 3A 30 32 30 30 30 30 30\nlisting.txt:1: bad value \\x01\n", 2, args=("C000",)),
     Case("format: a read failing", ["--format=ihex", "C000", "image.bin"], GAME_HEX.encode(),
          "cannot read image.bin\n", 1, wrap=failing("read", 1), posix=True),
+    # A typed listing: typos, lines of text, labels as monitors print them.
+    check("a typo, a heading and a page footer", "Checksums\n" + SAMPLE_LINES[0].replace("40 ", "4O ", 1) +
+          "Page 1 of 2\n" + "".join(SAMPLE_LINES[1:]), "00004028: listing 4O (line 2), image 40, offset 28, "
+          "bytes AA 1F AD 1D 5A DA E5 AC\n" + WRONG_BYTE.replace("line 2", "line 4") + "2 of 37 rows differ, 4 bytes after the last row unchecked\n", image=COPY),
+    check("a typo first, a value standing for it", SAMPLE_OUT.replace("42 ", "5O ", 1), "00004000: listing 5O "
+          "(line 1), image 42, offset 0, bytes 72 6F 77 74 61 6C 6C 79\n1 of 37 rows differ, 4 bytes after the last row unchecked\n"),
+    check("four digits first: an address", SAMPLE_OUT.replace("42 F6", "42F6", 1),
+          "00004000: listing has no value for 2 rows (line 1)\n2 of 37 rows differ, 4 bytes after the last row unchecked\n"),
+    check("labels with $ and a hyphen, and glued to a value", "$4000: " + SAMPLE_LINES[0] + "4080-" +
+          SAMPLE_LINES[1] + "4100:" + SAMPLE_LINES[2], ALL_MATCH, 0),
+    check("an address column", "".join("%X  " % a + line for a, line in zip((0x4000, 0x4080, 0x4100),
+          SAMPLE_LINES)), ALL_MATCH, 0),
+    check("a message saved as a listing", "cannot open smaple.bin\n", "listing.txt: no values, only text, "
+          "from line 1: cannot open smaple.bin\n", 2),
+    check("only text, its tab shown", "\n  4000:\n Total:\t12  \n", "listing.txt: no values, only text, "
+          "from line 3: Total:\\x0912\n", 2),
+    check("only labels: no values", "4000:\n4080:\n", "00004000: listing ends, image has 37 more rows\n"
+          "37 of 37 rows differ, 4 bytes after the last row unchecked\n"),
+    check("no whole row, bytes unchecked", "", "all 0 rows match, 5 bytes after the last row unchecked\n", 0,
+          image=bytes(5), start="0"),
+    check("one byte unchecked", "", "all 0 rows match, 1 byte after the last row unchecked\n", 0, image=bytes(1),
+          start="0"),
+    fit("a typo among the first 64 values: no fit line", IMAGE, "0", "00000EB0: listing ends, image has 42 more "
+        "rows\n511 of 512 rows differ, listing has 42 extra values\n", 472, listing=" ".join(edited(3, "O4")) + "\n"),
+    addr("$1000"), addr("-$80", "65 1D \n"), addr(" +$1000"),
+    bad("$"), bad("0x$10"),
+    fmt("a dump's heading passed over", "Program listing\nC000: 11 22 33 44 55 66 77 88\n",
+        bytes([0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88]), args=("--format=dump", "C000"), image_name="image.txt"),
+    fmt("text on a line of a dump's values", "C000: 11 22 xx\n", "image.txt:1: bad value xx\n", 1,
+        args=("--format=dump", "C000"), image_name="image.txt"),
+    fmt("text before a dump's values on its line", "Checksum 33 44\n", "image.txt:1: bad value Checksum\n", 1,
+        args=("--format=dump", "C000"), image_name="image.txt"),
+    fmt("text after sixteen of a dump's values", "C000: " + " ".join(["11"] * 16) + " zz\n",
+        "image.txt:1: bad value zz\n", 1, args=("--format=dump", "C000"), image_name="image.txt"),
+    fmt("a dump's labels of every form", "$C000: 11 22\nC002-33 44\nC004  55 66 77 88\n",
+        bytes([0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88]), args=("--format=dump", "C000"), image_name="image.txt"),
 ]
 
 
