@@ -591,8 +591,8 @@ std::size_t take_values(Listing *l, const char *text, std::size_t count)
 	if (l->ahead_next < l->ahead_count)
 		return 0;	// tokens read ahead go first
 
-	// Most often the listing is what rowtally printed: a line end, then
-	// the very text. Its first token, two digits and a blank, is no label,
+	// Most often the listing is what rowtally printed: a line end (or a
+	// line just begun), then the very text. Its first token, two digits and a blank, is no label,
 	// and it is a line of values: nine of them, or all of it.
 	std::size_t len = 3 * count, n = l->len - l->pos;
 	if (n < len + 3)
