@@ -69,11 +69,12 @@ struct Check {
 	unsigned char tail[ROW_SIZE];
 	std::size_t tail_len;
 	std::uint64_t differ, extra;
-	// For the search for a fit: the image's first bytes, the listing's
-	// first values.
+	// For the search for a fit: the listing's first values, the image's
+	// first bytes from its first whole row on, which is at `rows_from` in
+	// its file after `skip` bytes passed over.
 	unsigned char image[FIT_BYTES];
 	std::size_t image_kept;
-	std::uint64_t skip;
+	std::uint64_t skip, rows_from;
 	std::uint8_t listed[FIT_ROWS];
 };
 
@@ -94,7 +95,7 @@ void keep_bytes(Check *c)
 {
 	const Scan &s = c->scan;
 	const unsigned char *bytes = s.block + s.first * ROW_SIZE;
-	std::uint64_t at = s.offset - c->skip;
+	std::uint64_t at = s.offset - c->rows_from;
 	if (c->image_kept < FIT_BYTES && at + s.bytes > c->image_kept) {
 		std::size_t from = static_cast<std::size_t>(c->image_kept - at);
 		std::size_t n = std::min(s.bytes - from, FIT_BYTES - c->image_kept);
@@ -547,6 +548,7 @@ int check_image(Image *image, std::uint32_t start, std::FILE *listing_file, cons
 	c->out = out;
 	open_listing(&c->listing, listing_file);
 	start_scan(&c->scan, image, start);
+	c->rows_from = c->scan.offset;
 	align(c);
 	if (c->failed)
 		return 2;
@@ -578,8 +580,10 @@ int check_image(Image *image, std::uint32_t start, std::FILE *listing_file, cons
 		}
 		if (c->failed)
 			return 2;
+		// Where the next row would be: of an empty image, its first.
+		std::uint32_t at = c->scan.address + (0u - c->scan.address) % ROW_SIZE;
 		std::fprintf(out, "%08X: image ends, listing has %llu more value%s",
-		             static_cast<unsigned>(c->scan.address), static_cast<unsigned long long>(left),
+		             static_cast<unsigned>(at), static_cast<unsigned long long>(left),
 		             plural(left));
 		end_report(out, first_line, last_line);
 		c->extra += left;
@@ -596,8 +600,15 @@ int check_image(Image *image, std::uint32_t start, std::FILE *listing_file, cons
 	if (c->values_read == 0 && only_text(&c->listing, listing_name, out))
 		return 2;
 	// What no row covers is said, lest a match be taken for the whole image.
-	char unchecked[64] = "";
-	if (c->tail_len > 0)
+	char unchecked[160] = "";
+	std::size_t before = c->scan.before;
+	if (before > 0 && c->tail_len > 0)
+		std::snprintf(unchecked, sizeof unchecked, ", %zu byte%s before the first row and %zu after the last row unchecked",
+		              before, plural(before), c->tail_len);
+	else if (before > 0)
+		std::snprintf(unchecked, sizeof unchecked, ", %zu byte%s before the first row unchecked", before,
+		              plural(before));
+	else if (c->tail_len > 0)
 		std::snprintf(unchecked, sizeof unchecked, ", %zu byte%s after the last row unchecked", c->tail_len,
 		              plural(c->tail_len));
 	if (c->differ == 0 && c->extra == 0) {

@@ -41,7 +41,9 @@ bool report_fit(const unsigned char *image, std::size_t size, std::uint32_t star
                 std::uint64_t skip, const std::uint8_t listed[FIT_ROWS], std::FILE *out)
 {
 	constexpr std::size_t SPAN = 8 * FIT_ROWS;
-	std::uint32_t own = start & 0xFFFF;
+	// Rows begin at multiples of 8: `head` bytes after an unaligned start.
+	// Another start address keeps that distance to its first row.
+	std::uint32_t head = (0u - start) % 8, row = start + head, own = row & 0xFFFF;
 	Needed needed[FIT_MOST_SKIPPED + 1];
 
 	if (size < SPAN)
@@ -74,7 +76,8 @@ bool report_fit(const unsigned char *image, std::size_t size, std::uint32_t star
 		long x = first_fit(needed[s], own);
 		if (x < 0)
 			continue;
-		std::fprintf(out, "listing fits start address %08X", static_cast<unsigned>((start & ~0xFFFFu) | static_cast<std::uint32_t>(x)));
+		std::uint32_t address = ((row & ~0xFFFFu) | static_cast<std::uint32_t>(x)) - head;
+		std::fprintf(out, "listing fits start address %08X", static_cast<unsigned>(address));
 		if (s > 0)
 			std::fprintf(out, " with --skip=%llu", static_cast<unsigned long long>(skip + s));
 		std::fputc('\n', out);

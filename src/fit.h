@@ -14,9 +14,10 @@ inline constexpr std::size_t FIT_MOST_SKIPPED = 1024;
 // its first FIT_ROWS values.
 inline constexpr std::size_t FIT_BYTES = FIT_MOST_SKIPPED + 8 * FIT_ROWS;
 
-// `image` holds the first `size` bytes (at most FIT_BYTES) of an image read
-// after skipping `skip` bytes of its file, whose first byte belongs at
-// `start`; `listed` the listing's first FIT_ROWS values. Unless the image's
+// `image` holds the first `size` bytes (at most FIT_BYTES) from the first
+// whole row on of an image read after skipping `skip` bytes of its file,
+// whose first byte belongs at `start`, the row at the next multiple of 8;
+// `listed` the listing's first FIT_ROWS values. Unless the image's
 // first FIT_ROWS rows have those values, writes to `out` the one line that
 // names the first way to make them: more bytes skipped, from 1 to
 // FIT_MOST_SKIPPED; another start address, its low 16 bits rising (the

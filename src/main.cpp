@@ -263,7 +263,7 @@ int main(int argc, char *argv[])
 	const char *listing = nullptr, *skip_text = nullptr, *length_text = nullptr;
 	const char *format_text = nullptr, *fill_text = nullptr;
 	const char *unknown = nullptr, *needs = nullptr;
-	bool checking = false, wants_help = false, wants_version = false, missing = false;
+	bool checking = false, missing = false, ended = false;
 	int i = 1;
 
 	// Long options only, before the start address: "-80" is an address.
@@ -271,6 +271,7 @@ int main(int argc, char *argv[])
 	for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; i++) {
 		const char *arg = argv[i];
 		if (arg[2] == '\0') {
+			ended = true;
 			i++;
 			break;
 		}
@@ -285,19 +286,24 @@ int main(int argc, char *argv[])
 			needs = missing ? "option --length needs a number" : needs;
 		} else if (take_option(argc, argv, &i, "--fill", &fill_text, &missing)) {
 			needs = missing ? "option --fill needs a number" : needs;
-		} else if (std::strcmp(arg, "--help") == 0) {
-			wants_help = true;
-		} else if (std::strcmp(arg, "--version") == 0) {
-			wants_version = true;
-		} else if (unknown == nullptr) {
+		} else if (std::strcmp(arg, "--help") != 0 && std::strcmp(arg, "--version") != 0 && unknown == nullptr) {
 			unknown = arg;
 		}
 	}
+	// Whoever asks for help or the version wants nothing else, wherever on
+	// the line they ask; but after "--" the start address and the file name
+	// are never options.
+	const char *asked = argc == 2 && std::strcmp(argv[1], "-h") == 0 ? "--help" : nullptr;
+	for (int k = 1; k < argc && asked == nullptr; k++)
+		if ((std::strcmp(argv[k], "--help") == 0 || std::strcmp(argv[k], "--version") == 0) &&
+		    !(ended && (k == i || k == i + 1)))
+			asked = argv[k];
 	// Arguments after the file name are ignored, but an option there would
 	// be dropped unseen: a script that meant to check would take the values
-	// printed for success. The first such option is refused.
+	// printed for success; one in the file name's place would be taken for
+	// a file. The first such option is refused.
 	const char *late = nullptr;
-	for (int k = i + 2; k < argc; k++) {
+	for (int k = ended ? i + 2 : i + 1; k < argc; k++) {
 		if (!own_option(argv[k]))
 			continue;
 		late = late != nullptr ? late : argv[k];
@@ -314,12 +320,12 @@ int main(int argc, char *argv[])
 	const char *stray = placed && skip_text != nullptr ? "--skip"
 	                    : !placed && fill_text != nullptr ? "--fill" : nullptr;
 
-	if (unknown != nullptr)
+	if (asked != nullptr)
+		status = std::fputs(asked[2] == 'h' ? help : "rowtally " ROWTALLY_VERSION "\n", stdout) < 0;
+	else if (unknown != nullptr)
 		misuse("unknown option ", unknown, "\n");
 	else if (needs != nullptr)
 		std::printf("%s\n%s", needs, usage);
-	else if (wants_help || wants_version)
-		status = std::fputs(wants_help ? help : "rowtally " ROWTALLY_VERSION "\n", stdout) < 0;
 	else if (argc - i < 2)
 		std::fputs(usage, stdout);
 	else if (late != nullptr)
@@ -332,8 +338,6 @@ int main(int argc, char *argv[])
 		            format_names[static_cast<int>(o.format)], usage);
 	else if (!parse_address(argv[i], &o.start))
 		say("bad start address ", argv[i], "\n");
-	else if (o.start % ROW_SIZE != 0)
-		say("start address ", argv[i], " is not a multiple of 8\n");
 	else if (skip_text != nullptr && !parse_count(skip_text, &o.skip))
 		say("bad skip ", skip_text, "\n");
 	else if (length_text != nullptr && !parse_count(length_text, &o.length))

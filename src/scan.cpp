@@ -152,8 +152,9 @@ void start_scan(Scan *scan, Image *image, std::uint32_t start)
 	scan->image = image;
 	scan->address = start;
 	scan->ended = false;
-	scan->offset = image->offset;
-	scan->count = scan->bytes = 0;
+	// The first whole row begins at the next multiple of ROW_SIZE.
+	scan->offset = image->offset + (0u - start) % ROW_SIZE;
+	scan->count = scan->bytes = scan->before = 0;
 	scan->pos = scan->len = SCAN_REWIND;
 	scan->image_ended = false;
 }
@@ -178,17 +179,25 @@ bool next_block(Scan *scan)
 	scan->ended = got < want;
 	if (got == 0)
 		return false;
+	// All sixteen rows cost less than picking out the whole ones.
+	scan->base = scan->address - static_cast<std::uint32_t>(off);
+	scan->first = off / ROW_SIZE;
 	// Only what the read left alone needs clearing; a whole block, the
-	// usual case, needs none.
+	// usual case, needs none. A block that begins between rows is never
+	// whole: it is the first, and the bytes before its first whole row get
+	// no value, as a piece after the last gets none.
 	if (got != BLOCK_SIZE) {
 		std::memset(scan->block, 0, off);
 		std::memset(scan->block + off + got, 0, want - got);
+		if (off % ROW_SIZE != 0) {
+			std::size_t head = ROW_SIZE - off % ROW_SIZE;
+			scan->before = std::min(got, head);
+			scan->first++;
+			scan->address += static_cast<std::uint32_t>(head);
+			got -= scan->before;
+		}
 	}
-
-	// All sixteen rows cost less than picking out the whole ones.
-	scan->base = scan->address - static_cast<std::uint32_t>(off);
 	block_checksums(scan->block, scan->base, scan->values);
-	scan->first = off / ROW_SIZE;
 	scan->count = got / ROW_SIZE;
 	scan->bytes = got;
 	scan->address += static_cast<std::uint32_t>(scan->count * ROW_SIZE);

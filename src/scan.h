@@ -25,7 +25,7 @@ inline constexpr std::size_t SCAN_REWIND = 2048;
 // more than the block's checksums.
 struct Scan {
 	Image *image;
-	std::uint32_t address;	// of the next row; wraps at 2^32
+	std::uint32_t address;	// of the next row (at first the start); wraps at 2^32
 	bool ended;		// a block came back short: the image has ended
 	// The block last handed out: its address, its bytes, zero where the
 	// image does not reach, and the checksums of all its sixteen rows. Rows
@@ -37,6 +37,9 @@ struct Scan {
 	unsigned char block[BLOCK_SIZE];
 	std::uint8_t values[ROWS_PER_BLOCK];
 	std::size_t first, count, bytes;
+	// The image's bytes before its first whole row, where its start
+	// address is not a multiple of ROW_SIZE: at most ROW_SIZE - 1.
+	std::size_t before;
 	// The piece of the file at hand: data[pos] to data[len - 1] are still
 	// to be handed out, and the SCAN_REWIND bytes before pos are the last
 	// ones handed out, for rewind_scan.
@@ -46,7 +49,7 @@ struct Scan {
 };
 
 // Readies `scan` to read `image` from its next byte, which belongs at
-// `start`, a multiple of ROW_SIZE.
+// `start`: any address. Rows stay at multiples of ROW_SIZE.
 void start_scan(Scan *scan, Image *image, std::uint32_t start);
 
 // Reads the next block touched by the image; false when there is none. A
@@ -65,8 +68,8 @@ void rewind_scan(Scan *scan, std::size_t n, std::uint32_t address, std::uint64_t
 // 49 characters: the last one is left undefined.
 void format_values(const std::uint8_t values[ROWS_PER_BLOCK], char *line);
 
-// Reads `image` through, its first byte belonging at `start`, a multiple of
-// ROW_SIZE, and writes one line of "%02X " values per block touched to
-// `out`. The caller tells the end of the image from a read error with
-// image_failed, and checks `out`.
+// Reads `image` through, its first byte belonging at `start`, and writes
+// one line of "%02X " values per block touched to `out`. The caller tells
+// the end of the image from a read error with image_failed, and checks
+// `out`.
 void scan_image(Image *image, std::uint32_t start, std::FILE *out);

@@ -78,6 +78,9 @@ class Case(NamedTuple):
     listing_name: str = "listing.txt"
 
 
+HELP = Tail("The manual: man rowtally; on Windows, README.txt beside rowtally.exe.\n", 30)
+
+
 def failing(syscall, when):
     """strace making the `when`-th read of the image, or write, fail."""
     path = ("-P", "{folder}/image.bin") if syscall == "read" else ()
@@ -164,9 +167,10 @@ def named(name):
 
 
 def scanned(image, start):
-    """What rowtally prints for `image` at `start`: a line per block touched."""
-    lines, at = {}, 0
-    for at in range(0, len(image) - 7, 8):
+    """What rowtally prints for `image` at `start`: a line per block touched,
+    rows at multiples of 8."""
+    lines = {}
+    for at in range(-start % 8, len(image) - 7, 8):
         a = (start + at) % (1 << 32)
         lines.setdefault(a // 128, []).append("%02X " % (-(a % 256 + a // 256 % 256 + sum(image[at:at + 8])) % 256))
     blocks = range(start // 128, (start + len(image) + 127) // 128) if image else []
@@ -204,13 +208,14 @@ def hex_file(image, address, per_line=16):
 
 
 def srec_file(image, address, per_line=32):
+    kind = 2 if address + len(image) <= 1 << 24 else 3
     lines = [srec(0, 0, b"rowtally")]
-    lines += [srec(2, address + k, image[k:k + per_line]) for k in range(0, len(image), per_line)]
+    lines += [srec(kind, address + k, image[k:k + per_line]) for k in range(0, len(image), per_line)]
     return "\n".join(lines + [srec(5, len(lines) - 1), srec(9, 0)]) + "\n"
 
 
 def dump_file(image, address, per_line=16):
-    return "".join("%04X: " % (address + k) + " ".join("%02X" % b for b in image[k:k + per_line]) + "\n"
+    return "".join("%04X: " % ((address + k) % (1 << 32)) + " ".join("%02X" % b for b in image[k:k + per_line]) + "\n"
                    for k in range(0, len(image), per_line))
 
 
@@ -254,8 +259,6 @@ CASES = [
     addr("-80", "65 1D \n"),
     bad("zz"), bad(""), bad("0x"), bad("0X"), bad("0xg"), bad("-"), bad("- 80"),
     bad("100000000"), bad("-100000000"),
-    Case("unaligned address", ["4004", "image.bin"], ZERO_TO_F,
-         "start address 4004 is not a multiple of 8\n", 1),
     Case("missing file", ["0", "missing.bin"], out="cannot open missing.bin\n", status=1),
     Case("directory", ["0", "folder"], out="cannot open folder\n", status=1),
     *map(named, ["прошивка.bin", "ファームウェア.bin", "εικόνα.bin", "📟 rom.bin"]),
@@ -270,8 +273,6 @@ CASES = [
     shown("a long name, whole", ["0", "é" * 100 + "\x1b"],
           "cannot open " + "é" * 100 + "\\x1B\n"),
     shown("a start address", ["\x1b[2J", "missing.bin"], "bad start address \\x1B[2J\n"),
-    shown("an unaligned start address", ["4004\x07", "missing.bin"],
-          "start address 4004\\x07 is not a multiple of 8\n"),
     shown("an unknown option", ["--\x1b[2J", "0", "missing.bin"],
           "unknown option --\\x1B[2J\n" + USAGE),
     shown("a skip", ["--skip=\x1b", "0", "missing.bin"], "bad skip \\x1B\n"),
@@ -297,7 +298,22 @@ CASES = [
          "unknown option --80\n" + USAGE, 2),
     late("--length", "--length=16"),
     late("--skip", "x", "--skip", "8"),
-    late("--help", "--help"),
+    *[Case(f"{asked} anywhere: {args}", args, ZERO_TO_F, out)
+      for asked, out in (("--help", HELP), ("--version", "rowtally 1.6.0\n"))
+      for args in (["0", "image.bin", asked], ["--check", "listing.txt", "0", asked, "image.bin"],
+                   ["--bogus", asked, "--version", "--help"], ["--skip", asked], [asked, "zz"])],
+    Case("-h alone", ["-h"], out=HELP),
+    Case("-h with more: a start address", ["-h", "image.bin"], ZERO_TO_F, "bad start address -h\n", 1),
+    Case("--help after -- as the file name", ["--", "0", "--help"], out="cannot open --help\n", status=1),
+    Case("a file named as an option, after --", ["--", "0", "--check"], ZERO_TO_F, "E4 9C \n",
+         image_name="--check"),
+    Case("a file named as an option, as ./", ["0", "./--check"], ZERO_TO_F, "E4 9C \n", image_name="--check"),
+    Case("an option in the file name's place", ["C000", "--check", "listing.txt", "image.bin"], ZERO_TO_F,
+         "option --check must come before the start address\n" + USAGE, 2),
+    Case("an option in the file name's place, no more", ["C000", "--skip=2"], ZERO_TO_F,
+         "option --skip must come before the start address\n" + USAGE, 1),
+    Case("a file whose name is no option of its own", ["0", "--bogus"], ZERO_TO_F, "E4 9C \n",
+         image_name="--bogus"),
     late("--version", "--version=2", "--check=listing.txt", status=2),
     late("--check", "--check", "listing.txt", status=2),
     late("--length", "--length", "8", status=2, before=["--check=listing.txt"]),
@@ -710,6 +726,72 @@ CASES = [
     fmt("a dump's labels of every form", "$C000: 11 22\nC002-33 44\nC004  55 66 77 88\n",
         bytes([0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88]), args=("--format=dump", "C000"), image_name="image.txt"),
 ]
+
+# Images that begin between rows, as a C64 program does at 0801: in each
+# format, plain, and checked against their own output and with a byte of
+# their first whole row wrong.
+BETWEEN = bytes((37 * k + 11) % 256 for k in range(127))
+FORMATS = {  # the image as a file of each format at `start`, and the lines of its bytes
+    "binary": (lambda image, start: image, None),
+    "ihex": (lambda image, start: hex_file(image, start), lambda o, start: 2 + o // 16),
+    "srec": (lambda image, start: srec_file(image, start), lambda o, start: 2 + o // 32),
+    "dump": (lambda image, start: dump_file(image, start), lambda o, start: 1 + o // 16),
+}
+
+
+def unchecked(start, size):
+    before = min(-start % 8, size)
+    after = (size - before) % 8
+    rows = (size - before) // 8
+    if before and after:
+        return rows, f", {before} byte{'s' * (before > 1)} before the first row and {after} after the last row unchecked"
+    if before:
+        return rows, f", {before} byte{'s' * (before > 1)} before the first row unchecked"
+    return rows, f", {after} byte{'s' * (after > 1)} after the last row unchecked" if after else ""
+
+
+def between(start, size, kind, checked=None):
+    """`size` bytes at `start` as `kind`, plain, or checked against its own
+    output ("own") or with the first whole row's first byte wrong ("wrong")."""
+    image = BETWEEN[:size]
+    if kind in ("ihex", "srec"):  # records stop at the top of the address space
+        image = image[:(1 << 32) - start]
+    write, line_of = FORMATS[kind]
+    text = write(image, start)
+    text = text.encode() if isinstance(text, str) else text
+    args = [f"--format={kind}", "%X" % start, "image.txt"]
+    out = scanned(image, start)
+    name = f"between rows: {size} bytes at {start:X} as {kind}"
+    if checked is None:
+        return Case(name, args, text, out, image_name="image.txt")
+    rows, tail = unchecked(start, len(image))
+    if checked == "own":
+        return Case(name + ", checked", ["--check", "listing.txt", *args], text, f"all {rows} rows match{tail}\n",
+                    listing=out.encode(), image_name="image.txt")
+    head = -start % 8
+    wrong = bytearray(image)
+    wrong[head] ^= 0x40
+    row = bytes(wrong[head:head + 8])
+    address = (start + head) % (1 << 32)
+    listed = out.split()[0]
+    image_value = "%02X" % (-(address % 256 + address // 256 % 256 + sum(row)) % 256)
+    if line_of is None:
+        place = ", offset %X" % head
+    else:
+        first, last = line_of(head, start), line_of(head + 7, start)
+        place = f", image line {first}" if first == last else f", image lines {first}-{last}"
+    report = (f"{address:08X}: listing {listed} (line {1 + out[:out.index(listed)].count(chr(10))}), "
+              f"image {image_value}{place}, bytes {' '.join('%02X' % b for b in row)}\n")
+    wrong = write(bytes(wrong), start)
+    return Case(name + ", a byte wrong", ["--check", "listing.txt", *args], wrong if kind == "binary" else wrong.encode(),
+                report + f"1 of {rows} rows differ{tail}\n", 1, listing=out.encode(), image_name="image.txt")
+
+
+CASES += [between(start, size, kind) for start in (0x801, 0x803, 0x807, 0x879, 0xFFFFFFFD)
+          for size in (1, 7, 8, 9, 127) for kind in FORMATS]
+CASES += [between(start, size, kind, "own") for start in (0x801, 0x879, 0xFFFFFFFD) for size in (1, 9, 127)
+          for kind in FORMATS]
+CASES += [between(start, 127, kind, "wrong") for start in (0x801, 0x803, 0x807, 0x879) for kind in FORMATS]
 
 
 def run(command, case, crlf):

@@ -21,25 +21,24 @@
 #include "records.h"
 #include "scan.h"
 
-// The block loop at its plainest: one row_checksum and one printf per row.
-static std::string plain_scan(const std::uint8_t *image, std::size_t size, std::uint32_t address)
+// The output at its plainest: a line for each block the image touches, and
+// in it one row_checksum and one printf for each row of the block, at a
+// multiple of 8, whose eight bytes are all the image's.
+static std::string plain_scan(const std::uint8_t *image, std::size_t size, std::uint32_t start)
 {
 	std::string text;
-	std::size_t at = 0;
-	while (at < size) {
-		std::size_t want = BLOCK_SIZE - address % BLOCK_SIZE;
-		std::size_t got = size - at < want ? size - at : want;
-		for (std::size_t row = 0; row < got / ROW_SIZE; row++) {
+	std::size_t blocks = size == 0 ? 0 : (start % BLOCK_SIZE + size + BLOCK_SIZE - 1) / BLOCK_SIZE;
+	for (std::size_t b = 0; b < blocks; b++) {
+		std::uint32_t base = start - start % BLOCK_SIZE + static_cast<std::uint32_t>(b * BLOCK_SIZE);
+		for (std::uint32_t row = base, k = 0; k < ROWS_PER_BLOCK; k++, row += ROW_SIZE) {
+			std::uint64_t at = row - start + (b > 0 || row >= start ? 0 : std::uint64_t{1} << 32);
+			if (at + ROW_SIZE > size)
+				continue;
 			char value[4];
-			std::snprintf(value, sizeof value, "%02X ",
-			              row_checksum(address, image + at + row * ROW_SIZE));
+			std::snprintf(value, sizeof value, "%02X ", row_checksum(row, image + at));
 			text += value;
-			address += ROW_SIZE;
 		}
 		text += '\n';
-		at += got;
-		if (got < want)
-			break;
 	}
 	return text;
 }
@@ -237,7 +236,7 @@ static bool plain_fits(const std::uint8_t *image, std::size_t size, std::size_t 
 
 // The fit line, found by trying every skip and address in turn.
 static std::string plain_fit(const std::uint8_t *image, std::size_t size, std::uint32_t start,
-                             const std::vector<Value> &V)
+                             const std::vector<Value> &V, std::uint32_t head)
 {
 	if (size < 8 * FIT_ROWS || plain_fits(image, size, 0, start, V))
 		return "";	// no rows enough to fit, or they fit as they are
@@ -251,7 +250,7 @@ static std::string plain_fit(const std::uint8_t *image, std::size_t size, std::u
 		for (std::uint32_t x = 0; x < 0x10000; x += 8)
 			if ((first + (x & 0xFF) + (x >> 8)) % 256 == 0 && x != (start & 0xFFFF) &&
 			    plain_fits(image, size, s, (start & ~0xFFFFu) | x, V))
-				return format("listing fits start address %08X", (start & ~0xFFFFu) | x) +
+				return format("listing fits start address %08X", ((start & ~0xFFFFu) | x) - head) +
 				       (s > 0 ? format(" with --skip=%zu", s) : "") + "\n";
 	}
 	return "";
@@ -331,8 +330,9 @@ static std::string plain_check(const std::uint8_t *image, std::size_t size, std:
                                const std::string &listing, int *status)
 {
 	std::string bad, out, text_only;
-	std::size_t bad_line = 0, differ = 0, extra = 0, i = 0, j = 0, p = 0;
-	std::uint32_t A = start;
+	// The rows begin at the first multiple of 8 from the start.
+	std::uint32_t head = (0u - start) % ROW_SIZE, A = start + head;
+	std::size_t bad_line = 0, differ = 0, extra = 0, i = 0, j = 0, p = std::min<std::size_t>(head, size);
 	std::vector<Value> V = plain_values(listing, &bad, &bad_line, &text_only);
 	std::size_t P = V.size();
 	auto rows = [&] { return (size - p) / ROW_SIZE; };	// left from p on
@@ -437,15 +437,18 @@ static std::string plain_check(const std::uint8_t *image, std::size_t size, std:
 		return out + format("listing:%zu: bad value ", bad_line) + bad + "\n";
 	}
 	*status = differ > 0 || extra > 0;
-	std::size_t piece = (size - p) % ROW_SIZE;
-	std::string unchecked = piece > 0 ? format(", %zu byte%s after the last row unchecked", piece, plural(piece)) : "";
+	std::size_t piece = (size - p) % ROW_SIZE, before = std::min<std::size_t>(head, size);
+	std::string unchecked = before > 0 && piece > 0 ? format(", %zu byte%s before the first row and %zu after the last row unchecked", before, plural(before), piece)
+	                        : before > 0 ? format(", %zu byte%s before the first row unchecked", before, plural(before))
+	                        : piece > 0 ? format(", %zu byte%s after the last row unchecked", piece, plural(piece)) : "";
 	if (*status == 0)
 		return out + format("all %zu rows match", M) + unchecked + "\n";
 	bool typo = false;
 	for (std::size_t k = 0; k < FIT_ROWS && k < P; k++)
 		typo |= V[k].value >= 0x100;
-	std::string fit = P >= FIT_ROWS && !typo ? plain_fit(image, size, start, V) : "";
-	out += fit.empty() ? plain_hint(image, size) : fit;
+	// Both look at the image from its first whole row on.
+	std::string fit = P >= FIT_ROWS && !typo ? plain_fit(image + before, size - before, start + head, V, head) : "";
+	out += fit.empty() ? plain_hint(image + before, size - before) : fit;
 	return out + format("%zu of %zu rows differ", differ, M) +
 	       (extra > 0 ? format(", listing has %zu extra value%s", extra, plural(extra)) : "") + unchecked + "\n";
 }
@@ -676,10 +679,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
 	if (size < 4)
 		return 0;
-	unsigned edit = data[0] % ROW_SIZE;	// what the start address leaves over
+	// The start address's low three bits pick the edit; its top three, how
+	// far it is from a multiple of 8.
+	unsigned edit = data[0] % ROW_SIZE;
 	std::uint32_t start = (std::uint32_t{data[0]} | std::uint32_t{data[1]} << 8 |
-	                       std::uint32_t{data[2]} << 16 | std::uint32_t{data[3]} << 24) &
-	                      ~std::uint32_t{ROW_SIZE - 1};
+	                       std::uint32_t{data[2]} << 16 | std::uint32_t{data[3]} << 24);
+	start = (start & ~std::uint32_t{ROW_SIZE - 1}) | start >> 29;
 	const std::uint8_t *image = data + 4;
 	std::size_t image_size = size - 4;
 
@@ -703,8 +708,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 	// One line per block the image touches, each of at most sixteen "XX ".
 	std::size_t blocks =
 		image_size == 0 ? 0 : (start % BLOCK_SIZE + image_size + BLOCK_SIZE - 1) / BLOCK_SIZE;
-	std::size_t lines = 0, at = 0, in_line = 0;
-	std::uint32_t address = start;
+	std::size_t head = (0u - start) % ROW_SIZE, at = std::min(head, image_size), lines = 0, in_line = 0;
+	std::uint32_t address = start + static_cast<std::uint32_t>(head);
 	for (std::size_t i = 0; i < text.size(); i++) {
 		if (text[i] == '\n') {
 			lines++;
@@ -725,7 +730,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 		at += ROW_SIZE;
 		i += 2;
 	}
-	if (lines != blocks || at != image_size / ROW_SIZE * ROW_SIZE)
+	if (lines != blocks || at != std::min(head, image_size) + (image_size - std::min(head, image_size)) / ROW_SIZE * ROW_SIZE)
 		std::abort();
 
 	// The image's own output, as it is or with a slip made in it, of a kind
@@ -780,9 +785,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 	open_binary(&source, in, 0, WHOLE_FILE);
 	status = check_image(&source, start, listed, "listing", out);
 	report = contents(out);
-	if (report != plain_check(slipped.data(), slipped.size(), start, text, &expected) ||
-	    status != expected)
-		std::abort();
+	plain = plain_check(slipped.data(), slipped.size(), start, text, &expected);
+	if (report != plain || status != expected)
+		differs("image slipped, listing:\n" + text + format("status %d, expected %d", status, expected), report, plain);
 	std::fclose(in);
 	std::fclose(out);
 	std::fclose(listed);

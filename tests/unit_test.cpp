@@ -175,24 +175,26 @@ TEST(ScanImage, OneLinePerBlockTouched)
 		{"across 2^31", Bytes(32), 0x7FFFFFF0, "11 09 \n00 F8 \n"},
 		{"wrapping at 2^32", Bytes(136), 0xFFFFFF80,
 		 "81 79 71 69 61 59 51 49 41 39 31 29 21 19 11 09 \n00 \n"},
+		{"between rows: no value for the bytes before the first", Bytes(9), 0x7F, "\n80 \n"},
+		{"between rows, no whole row, two blocks touched", Bytes(10), 0x7D, "\n\n"},
 	};
 	for (const Case &c : cases)
 		EXPECT_EQ(scan(c.image, c.start), c.expected) << c.what;
 }
 
 // Every value against row_checksum of its own row, for images that start and
-// end anywhere in a block, and across the wrap at 2^32.
+// end anywhere in a block, between rows too, and across the wrap at 2^32.
 TEST(ScanImage, EveryValueIsItsRowsChecksum)
 {
 	Bytes image(1000);
 	for (std::size_t i = 0; i < image.size(); i++)
 		image[i] = static_cast<unsigned char>(i * 7 + i / 251);
-	for (std::uint32_t start : {0x0u, 0x8u, 0x78u, 0x1230u, 0xFFFFFE08u}) {
+	for (std::uint32_t start : {0x0u, 0x8u, 0x78u, 0x1230u, 0xFFFFFE08u, 0x801u, 0x87Fu, 0xFFFFFFFDu}) {
 		for (std::size_t size : {1000, 999, 121, 120, 8}) {
 			Bytes part(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(size));
 			std::string text = scan(part, start);
-			std::uint32_t address = start;
-			std::size_t at = 0;
+			std::size_t head = (0u - start) % 8, at = head;
+			std::uint32_t address = start + static_cast<std::uint32_t>(head);
 			for (std::size_t i = 0; i + 3 <= text.size(); i++) {
 				if (text[i] == '\n')
 					continue;
@@ -203,7 +205,7 @@ TEST(ScanImage, EveryValueIsItsRowsChecksum)
 				at += 8;
 				i += 2;
 			}
-			EXPECT_EQ(at, size / 8 * 8) << std::hex << "start " << start;
+			EXPECT_EQ(at, head + (size - head) / 8 * 8) << std::hex << "start " << start;
 		}
 	}
 }
