@@ -17,6 +17,8 @@ come from SHA-256, so each run makes the same files.
   typed.txt           game.bin as a hex dump typed in, the byte at C323 left out on line 51
   typed-sample.txt    sample.bin's listing as typed from a page: a heading, labels, a page
                       footer, and 4O typed for 40
+  hello.prg           a Commodore 64 program that loads at 0801: a BASIC line, 10 SYS 2061,
+                      and machine code that prints a few lines of text
 """
 import hashlib
 from pathlib import Path
@@ -66,6 +68,29 @@ def typed_dump(image, address, lost):
     return "".join(lines).encode()
 
 
+def c64_program():
+    """A C64 .prg: its load address, 0801, then a BASIC line that starts the
+    machine code after it, which prints the text that follows it."""
+    basic = bytes([0x0B, 0x08, 0x0A, 0x00, 0x9E]) + b"2061" + bytes([0, 0, 0])
+    code = bytes([
+        0xA2, 0x00,        # 080D  LDX #0
+        0xBD, 0x1B, 0x08,  # 080F  LDA 081B,X
+        0xF0, 0x06,        # 0812  BEQ 081A
+        0x20, 0xD2, 0xFF,  # 0814  JSR FFD2 (CHROUT)
+        0xE8,              # 0817  INX
+        0xD0, 0xF5,        # 0818  BNE 080F
+        0x60,              # 081A  RTS
+    ])
+    text = (b"ROWTALLY PRINTS A CHECKSUM OF EVERY ROW\r"
+            b"OF EIGHT BYTES, SO THAT THE ONE ROW THAT\r"
+            b"WAS TYPED WRONG CAN BE FOUND BY COMPARING\r"
+            b"THEM WITH THE CHECKSUMS PRINTED BESIDE\r"
+            b"THE LISTING. THIS PROGRAM LOADS AT 0801,\r"
+            b"BETWEEN ROWS: ITS FIRST SEVEN BYTES ARE\r"
+            b"NO WHOLE ROW AND GET NO CHECKSUM.\r\0")
+    return b"\x01\x08" + basic + code + text
+
+
 def main():
     game = b"".join(hashlib.sha256(b"game %d" % k).digest() for k in range(256))
     rom = b"".join(hashlib.sha256(bytes([k])).digest() for k in range(128))
@@ -82,6 +107,7 @@ def main():
         "game.hex": intel_hex(game, 0xC000),
         "game.srec": s_records(game, 0xC000),
         "typed.txt": typed_dump(game, 0xC000, 0x323),
+        "hello.prg": c64_program(),
         "typed-sample.txt": b"Checksums of sample.bin\n"
                             b"4000: 42 F6 F5 EC 97 4O 93 84 17 B1 10 5A 13 1C B9 8D\n"
                             b"4080: 9B 47 52 DE 71 EF 98 0D 58 D5 49 DB 08 B7 2C 04\n"
