@@ -5,7 +5,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
-#include "listing.h"
+#include "shown.h"
 
 namespace {
 
@@ -126,10 +126,9 @@ void store(Stored *stored, std::uint64_t offset, const unsigned char *bytes, std
 	// long, joins it: a file of even records, or a dump, is a few segments.
 	if (stored->count > 0) {
 		Segment &last = stored->segments[stored->count - 1];
-		if (last.offset + last.length == offset && last.length % last.per_line == 0 &&
-		    last.line + last.length / last.per_line == line && n <= last.per_line &&
-		    last.length <= UINT32_MAX - n) {
-			last.length += static_cast<std::uint32_t>(n);
+		if (last.period == 0 && last.offset + last.length == offset && last.length % last.per_line == 0 &&
+		    last.line + last.length / last.per_line == line && n <= last.per_line) {
+			last.length += n;
 			return;
 		}
 	}
@@ -140,8 +139,37 @@ void store(Stored *stored, std::uint64_t offset, const unsigned char *bytes, std
 		stored->full = true;
 		return;
 	}
-	stored->segments[stored->count++] = {offset, stored->size - n, line, static_cast<std::uint32_t>(n),
-	                                     static_cast<std::uint32_t>(n)};
+	stored->segments[stored->count++] = {offset, stored->size - n, line, n, n, 0};
+}
+
+void store_repeat(Stored *stored, std::uint64_t offset, const unsigned char *bytes, std::size_t n,
+                  std::uint64_t times, std::uint64_t line)
+{
+	if (n == 0 || times == 0 || stored->full)
+		return;
+	// Kept as a line of its own, then made a repeat of it.
+	store(stored, offset, bytes, n, line);
+	if (stored->full)
+		return;
+	Segment &last = stored->segments[stored->count - 1];
+	if (last.offset != offset) {	// it joined the segment before: part it
+		void *segments = stored->segments;
+		std::uint64_t room = stored->room;
+		bool ok = grow(&segments, &room, stored->count, 1, sizeof(Segment));
+		stored->segments = static_cast<Segment *>(segments);
+		stored->room = static_cast<std::size_t>(room);
+		if (!ok) {
+			stored->full = true;
+			return;
+		}
+		Segment &joined = stored->segments[stored->count - 1];
+		joined.length -= n;
+		stored->segments[stored->count++] = {offset, stored->size - n, line, n, n, 0};
+	}
+	Segment &repeat = stored->segments[stored->count - 1];
+	repeat.length = n * times;
+	repeat.per_line = repeat.length;
+	repeat.period = static_cast<std::uint32_t>(n);
 }
 
 void sort_stored(Stored *stored)
@@ -181,7 +209,14 @@ std::size_t read_stored(Image *image, unsigned char *to, std::size_t room, std::
 				{std::min<std::uint64_t>(line_end, s->length) - k, image->left, room - n}));
 			if (!at_line(image, s->line + k / s->per_line))
 				break;
-			std::memcpy(to + n, stored->data + s->data + k, piece);
+			if (s->period != 0) {
+				// A repeat: as far as its bytes go from k on.
+				std::uint64_t from = k % s->period;
+				piece = static_cast<std::size_t>(std::min<std::uint64_t>(piece, s->period - from));
+				std::memcpy(to + n, stored->data + s->data + from, piece);
+			} else {
+				std::memcpy(to + n, stored->data + s->data + k, piece);
+			}
 		}
 		n += piece;
 		image->offset += piece;

@@ -75,10 +75,12 @@ inline bool at_line(Image *image, std::uint64_t line)
 
 // Bytes kept in memory with their lines, for an image whose file cannot be
 // read twice (a pipe) or whose records come out of order. Each segment is
-// bytes in a row of the image: its byte k stands on line + k / per_line.
+// bytes in a row of the image: its byte k stands on line + k / per_line,
+// and is data[k], or, where `period` is not 0, data[k % period]: a line
+// of a dump repeated.
 struct Segment {
-	std::uint64_t offset, data, line;
-	std::uint32_t length, per_line;
+	std::uint64_t offset, data, line, length, per_line;
+	std::uint32_t period;
 };
 
 struct Stored {
@@ -98,6 +100,11 @@ void clear_stored(Stored *stored);
 // image; sets stored->full where there is no memory for them.
 void store(Stored *stored, std::uint64_t offset, const unsigned char *bytes, std::size_t n,
            std::uint64_t line);
+
+// Keeps `n` bytes at `bytes` repeated `times` over, all standing on `line`,
+// at `offset` of the image.
+void store_repeat(Stored *stored, std::uint64_t offset, const unsigned char *bytes, std::size_t n,
+                  std::uint64_t times, std::uint64_t line);
 
 // Puts the segments in order of offset.
 void sort_stored(Stored *stored);

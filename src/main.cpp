@@ -15,7 +15,7 @@
 #include "check.h"
 #include "dump.h"
 #include "image.h"
-#include "listing.h"
+#include "shown.h"
 #include "records.h"
 #include "scan.h"
 

@@ -3,13 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "listing.h"
-
-// SSE2 as the scanner has it: every x86-64 and the Windows build.
-#if defined(__SSE2__) && !defined(ROWTALLY_PORTABLE)
-#define USE_SSE2 1
-#include <emmintrin.h>
-#endif
+#include "hexdigits.h"
+#include "shown.h"
 
 namespace {
 
@@ -40,60 +35,13 @@ struct Record {
 
 enum class Got { RECORD, END, BAD, BAD_CHECKSUM };
 
-struct Hex {
-	signed char value[256];	// a digit's value, or -1
-	unsigned char nibble[256];	// the same, 0 for what is no digit
-};
-
-constexpr Hex make_hex()
-{
-	Hex h{};
-	for (int c = 0; c < 256; c++)
-		h.value[c] = -1;
-	for (int d = 0; d < 16; d++) {
-		for (const char *digits : {"0123456789ABCDEF", "0123456789abcdef"}) {
-			h.value[static_cast<unsigned char>(digits[d])] = static_cast<signed char>(d);
-			h.nibble[static_cast<unsigned char>(digits[d])] = static_cast<unsigned char>(d);
-		}
-	}
-	return h;
-}
-
-constexpr Hex hex = make_hex();
+constexpr const HexTable &hex = hex_table;
 
 // The byte that two digits at p make, of a file found sound.
 inline unsigned byte_at(const unsigned char *p)
 {
 	return static_cast<unsigned>(hex.nibble[p[0]] << 4 | hex.nibble[p[1]]);
 }
-
-#if defined(USE_SSE2)
-// The values of 16 hexadecimal digits of either case; where CHECK, *ok
-// loses the lanes that hold no digit. Unchecked, a file found sound costs
-// four instructions for sixteen digits.
-template <bool CHECK>
-inline __m128i digit_values(__m128i c, __m128i *ok)
-{
-	if constexpr (!CHECK) {
-		__m128i letter = _mm_cmpgt_epi8(c, _mm_set1_epi8('9'));
-		return _mm_add_epi8(_mm_and_si128(c, _mm_set1_epi8(0x0F)), _mm_and_si128(letter, _mm_set1_epi8(9)));
-	}
-	// A digit is 0 to 9 past '0'; a letter 0 to 5 past 'a' once it is
-	// lower case. Which one it is, the smaller of the two values says.
-	__m128i digit = _mm_sub_epi8(c, _mm_set1_epi8('0'));
-	__m128i letter = _mm_sub_epi8(_mm_or_si128(c, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
-	__m128i nine = _mm_set1_epi8(9), five = _mm_set1_epi8(5);
-	*ok = _mm_and_si128(*ok, _mm_or_si128(_mm_cmpeq_epi8(_mm_max_epu8(digit, nine), nine),
-	                                      _mm_cmpeq_epi8(_mm_max_epu8(letter, five), five)));
-	return _mm_min_epu8(digit, _mm_add_epi8(letter, _mm_set1_epi8(10)));
-}
-
-// Each pair of digit values, the high one first, as a byte in a 16-bit lane.
-inline __m128i digit_pairs(__m128i v)
-{
-	return _mm_or_si128(_mm_slli_epi16(_mm_and_si128(v, _mm_set1_epi16(0x00FF)), 4), _mm_srli_epi16(v, 8));
-}
-#endif
 
 // The 2n hexadecimal digits at t as n bytes at `to`, and their sum into
 // *sum; false where CHECK finds one that is no digit. Reads up to 15 bytes

@@ -3,13 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-// SSE2 wherever the compiler has it, which is every x86-64 and the Windows
-// build; the portable code elsewhere, and where ROWTALLY_PORTABLE asks for it
-// so that the tests can check it too.
-#if defined(__SSE2__) && !defined(ROWTALLY_PORTABLE)
-#define USE_SSE2 1
-#include <emmintrin.h>
-#endif
+#include "hexdigits.h"
 
 namespace {
 
@@ -59,8 +53,7 @@ void format_values(const std::uint8_t values[ROWS_PER_BLOCK], char *line)
 	__m128i nibble = _mm_set1_epi8(0x0F);
 	__m128i digits[2] = {_mm_and_si128(_mm_srli_epi16(v, 4), nibble), _mm_and_si128(v, nibble)};
 	for (__m128i &d : digits)
-		d = _mm_add_epi8(_mm_add_epi8(d, _mm_set1_epi8('0')),
-		                 _mm_and_si128(_mm_cmpgt_epi8(d, _mm_set1_epi8(9)), _mm_set1_epi8(7)));
+		d = digit_chars(d);
 	__m128i pairs[2] = {_mm_unpacklo_epi8(digits[0], digits[1]),
 	                    _mm_unpackhi_epi8(digits[0], digits[1])};
 	__m128i blanks = _mm_set1_epi8(' ');

@@ -214,8 +214,8 @@ def srec_file(image, address, per_line=32):
     return "\n".join(lines + [srec(5, len(lines) - 1), srec(9, 0)]) + "\n"
 
 
-def dump_file(image, address, per_line=16):
-    return "".join("%04X: " % ((address + k) % (1 << 32)) + " ".join("%02X" % b for b in image[k:k + per_line]) + "\n"
+def dump_file(image, address, per_line=16, labels=True):
+    return "".join(("%04X: " % ((address + k) % (1 << 32)) if labels else "") + " ".join("%02X" % b for b in image[k:k + per_line]) + "\n"
                    for k in range(0, len(image), per_line))
 
 
@@ -648,8 +648,10 @@ CASES = [
     fmt("a dump's --length", dump_file(GAME, 0xC000), GAME[:8], args=("--format=dump", "--length=8", "C000")),
     fmt("a dump's bad value", "C000: 11 22 3G 44\n", "image.txt:1: bad value 3G\n", 1, args=("--format=dump", "0"),
         image_name="image.txt"),
-    fmt("no fault past a dump's last value", "C000: 11 22 3G 44\n", bytes([0x11, 0x22]), args=("--format=dump",
-        "--length=2", "0"), image_name="image.txt"),
+    fmt("no fault past the line of a dump's last value", "C000: 11 22\nC002: 3G 44\n", bytes([0x11, 0x22]),
+        args=("--format=dump", "--length=2", "0"), image_name="image.txt"),
+    fmt("a fault on the line of a dump's last value", "C000: 11 22 3G 44\n", "image.txt:1: bad value 3G\n", 1,
+        args=("--format=dump", "--length=2", "0"), image_name="image.txt"),
     fmt("a dump too short to skip", "11 22\n", "cannot skip 3 bytes of image.txt\n", 2, image_name="image.txt",
         args=("--check=listing.txt", "--format=dump", "--skip=3", "0"), listing=b""),
     # Reports name the image's lines.
@@ -664,15 +666,26 @@ CASES = [
     fmt_check("a line lost: fill", "\n".join(GAME_HEX.split("\n")[:20] + GAME_HEX.split("\n")[21:]), GAME_OUT,
               "0000C130: listing 74 (line 3), image 17, fill, bytes FF FF FF FF FF FF FF FF\n0000C138: listing 3A "
               "(line 3), image 0F, fill, bytes FF FF FF FF FF FF FF FF\n2 of 1024 rows differ\n"),
+    # A dump without labels: its slips are the check's to find.
     fmt_check("a dump's byte left out", "\n".join(
-        " ".join(w for i, w in enumerate(line.split(" ")) if k != 50 or i != 4)
-        for k, line in enumerate(dump_file(GAME, 0xC000).split("\n"))), GAME_OUT,
+        " ".join(w for i, w in enumerate(line.split(" ")) if k != 50 or i != 3)
+        for k, line in enumerate(dump_file(GAME, 0xC000, labels=False).split("\n"))), GAME_OUT,
         "0000C320: image lacks 1 byte (line 7), image line 51, bytes CB 1E D0 68 9E CF 13, the missing byte is 93\n"
         "1 of 1024 rows differ\n", args=("--format=dump", "C000"), image_name="image.txt"),
     fmt_check("a dump's line left out: the next byte's line", "".join(
-        line for k, line in enumerate(dump_file(GAME, 0xC000).splitlines(True)) if k != 30), GAME_OUT,
+        line for k, line in enumerate(dump_file(GAME, 0xC000, labels=False).splitlines(True)) if k != 30), GAME_OUT,
         "0000C1E0: image lacks 16 bytes (line 4), image line 31\n2 of 1024 rows differ\n",
         args=("--format=dump", "C000"), image_name="image.txt"),
+    # With labels, the dump's own check names the line first.
+    fmt_check("a labelled dump's byte left out", "\n".join(
+        " ".join(w for i, w in enumerate(line.split(" ")) if k != 50 or i != 4)
+        for k, line in enumerate(dump_file(GAME, 0xC000).split("\n"))), GAME_OUT,
+        "image.txt:51: 15 values, where the label on line 52 wants 16\n", 2, args=("--format=dump", "C000"),
+        image_name="image.txt"),
+    fmt_check("a labelled dump's line left out", "".join(
+        line for k, line in enumerate(dump_file(GAME, 0xC000).splitlines(True)) if k != 30), GAME_OUT,
+        "image.txt:30: 16 values, where the label on line 31 wants 32\n", 2, args=("--format=dump", "C000"),
+        image_name="image.txt"),
     # The format forgotten.
     fmt_check("Intel HEX as a binary image", GAME_HEX, GAME_OUT,
               Tail("image looks like Intel HEX: try --format=ihex\n2816 of 2819 rows differ, 4 bytes after the last row "

@@ -453,6 +453,439 @@ static std::string plain_check(const std::uint8_t *image, std::size_t size, std:
 	       (extra > 0 ? format(", listing has %zu extra value%s", extra, plural(extra)) : "") + unchecked + "\n";
 }
 
+// A dump's rules at their plainest: the text split into lines and tokens,
+// each line read by itself, then walked in order. Its image is runs of
+// bytes, each standing on a line and repeated as often as each of the
+// labels' readings (hexadecimal, octal, decimal) says; or its one message.
+struct DumpRun {
+	std::string bytes;
+	std::size_t line;
+	std::uint64_t times[3];
+};
+
+struct PlainDump {
+	std::vector<DumpRun> runs;
+	int reading = 0;
+	std::string message;
+};
+
+// The width of the blank at text[k], or 0: ASCII blanks, the blanks of
+// Unicode a listing takes, and A0 alone.
+static std::size_t plain_blank(const std::string &text, std::size_t k)
+{
+	std::size_t width;
+	std::uint32_t cp = plain_char(text, k, &width);
+	if (width == 0)
+		return static_cast<unsigned char>(text[k]) == 0xA0;
+	bool blank = (cp == ' ' || cp == '\t' || cp == '\v' || cp == '\f') || cp == 0xA0 || cp == 0x1680 ||
+	             (cp >= 0x2000 && cp <= 0x200B) || cp == 0x202F || cp == 0x205F || cp == 0x3000 || cp == 0xFEFF;
+	return blank ? width : 0;
+}
+
+static bool all_hex(const std::string &t)
+{
+	return !t.empty() && plain_hex(t, 0, t.size());
+}
+
+enum PlainKind { P_VALUE, P_PAIR, P_GROUP, P_DIGITS, P_WORD, P_GARBAGE };
+
+static PlainKind plain_kind(const std::string &t)
+{
+	if (all_hex(t))
+		return t.size() == 2 ? P_VALUE : t.size() % 2 == 0 && t.size() >= 4 && t.size() <= 32 ? P_GROUP : P_DIGITS;
+	if (t.size() == 5 && t[2] == '-' && plain_hex(t, 0, 2) && plain_hex(t, 3, 5))
+		return P_PAIR;
+	return plain_printable(t) ? P_WORD : P_GARBAGE;
+}
+
+static std::string plain_bytes(const std::string &t)
+{
+	std::string digits = t.size() == 5 && t[2] == '-' ? t.substr(0, 2) + t.substr(3) : t, bytes;
+	for (std::size_t k = 0; k + 1 < digits.size(); k += 2)
+		bytes += static_cast<char>(std::stoul(digits.substr(k, 2), nullptr, 16));
+	return bytes;
+}
+
+// Whether `r` shows the values: 20 to 7E as themselves, others as '.', 80
+// to FF as any character outside ASCII too; with `cut`, values of 20 may
+// be missing at the end.
+static bool plain_shows(const std::string &v, const std::string &r, bool cut)
+{
+	std::size_t i = 0, k = 0;
+	for (; k < v.size() && i < r.size(); k++) {
+		unsigned value = static_cast<unsigned char>(v[k]), c = static_cast<unsigned char>(r[i]);
+		std::size_t width = 1;
+		if (c >= 0x80) {
+			plain_char(r, i, &width);
+			if (value < 0x80)
+				return false;
+		} else if (value >= 0x20 && value <= 0x7E ? c != value : c != '.') {
+			return false;
+		}
+		i += std::max<std::size_t>(width, 1);
+	}
+	if (i < r.size())
+		return false;
+	for (; k < v.size(); k++)
+		if (!cut || v[k] != ' ')
+			return false;
+	return true;
+}
+
+struct PlainLine {
+	char kind = 'B';	// Blank, Star, Text, Label, Values, Plain, Ruler, Fault, Unsure
+	bool labelled = false, od = false, word = false;
+	std::string digits, bytes, token, text;
+};
+
+static PlainLine plain_dump_line(const std::string &line, bool after_labelled)
+{
+	PlainLine L;
+	std::vector<std::size_t> at;
+	std::vector<std::string> tokens;
+	for (std::size_t k = 0; k < line.size();) {
+		if (std::size_t w = plain_blank(line, k)) {
+			k += w;
+			continue;
+		}
+		std::size_t start = k;
+		while (k < line.size() && plain_blank(line, k) == 0) {
+			std::size_t w;
+			plain_char(line, k, &w);
+			k += std::max<std::size_t>(w, 1);
+		}
+		at.push_back(start);
+		tokens.push_back(line.substr(start, k - start));
+	}
+	if (tokens.empty())
+		return L;
+	std::size_t end = at.back() + tokens.back().size();
+	L.text = line.substr(at[0], end - at[0]);
+	if (tokens.size() == 1 && tokens[0] == "*") {
+		L.kind = 'S';
+		return L;
+	}
+	// The label: one or two of > . : first; a bank and four digits; '$',
+	// 1 to 8 digits and ':' or '-'; or '$' and 3 to 16 digits, more after.
+	std::string &t0 = tokens[0];
+	bool more = tokens.size() > 1, found = false, marked = false;
+	std::size_t p = 0;
+	while (p < 2 && p < t0.size() && std::strchr(">.:", t0[p]) != nullptr && t0[p] != '\0')
+		p++;
+	std::size_t colon = t0.find(':', p), d = p + (p < t0.size() && t0[p] == '$');
+	std::size_t run = t0.find_first_not_of("0123456789abcdefABCDEF", d);
+	run = (run == std::string::npos ? t0.size() : run) - d;
+	std::string rest;
+	if (more && colon != std::string::npos && colon > p && colon - p <= 4 && all_hex(t0.substr(p, colon - p)) &&
+	    t0.size() == colon + 5 && all_hex(t0.substr(colon + 1))) {
+		found = marked = true;
+		L.digits = t0.substr(colon + 1);
+	} else if (run >= 1 && run <= 8 && d + run < t0.size() && (t0[d + run] == ':' || t0[d + run] == '-')) {
+		found = marked = true;
+		L.digits = t0.substr(d, run);
+		rest = t0.substr(d + run + 1);
+	} else if (more && d + run == t0.size() && run >= 3 && run <= 16) {
+		found = true;
+		marked = t0.substr(0, p).find(':') != std::string::npos;
+		L.od = p == 0 && d == 0 && run == 7;
+		L.digits = t0.substr(d);
+	}
+	if (!found && tokens.size() == 1 && all_hex(t0)) {
+		std::size_t n = t0.size();
+		if (n % 2 == 0 && (n >= 10 || (n >= 4 && n <= 8 && !after_labelled))) {
+			L.kind = 'P';
+			L.bytes = plain_bytes(t0);
+			return L;
+		}
+		if (n >= 3 && n <= 8) {
+			L.kind = 'L';
+			L.labelled = true;
+			L.od = n == 7;
+			L.digits = t0;
+			return L;
+		}
+	}
+	L.labelled = found;
+	if (!found)
+		L.od = false;
+	std::vector<std::string> body;
+	std::vector<std::size_t> body_end;
+	if (!rest.empty()) {
+		body.push_back(rest);
+		body_end.push_back(at[0] + t0.size());
+	}
+	for (std::size_t k = found ? 1 : 0; k < tokens.size(); k++) {
+		body.push_back(tokens[k]);
+		body_end.push_back(at[k] + tokens[k].size());
+	}
+	// The character column: the first place from the left where the rest
+	// of the line shows the values before it.
+	std::string values;
+	for (std::size_t k = 0; k < body.size(); k++) {
+		PlainKind kind = plain_kind(body[k]);
+		if (kind != P_VALUE && kind != P_PAIR && kind != P_GROUP)
+			break;
+		values += plain_bytes(body[k]);
+		std::string after = line.substr(body_end[k], end - body_end[k]);
+		std::size_t gap = 0, spaces = 0, g = 0;
+		while (g < after.size() && plain_blank(after, g) > 0) {
+			spaces = after[g] == ' ' ? spaces + 1 : 0;
+			gap++;
+			g += plain_blank(after, g);
+		}
+		std::string r = after.substr(g);
+		bool column;
+		if (r.empty()) {
+			column = values.find_first_not_of(' ') == std::string::npos;
+		} else {
+			std::size_t lead = std::min(values.find_first_not_of(' '), values.size());
+			bool delimited = r.size() >= 2 && ((r[0] == '|' && r.back() == '|') || (r[0] == '>' && r.back() == '<')) &&
+			                 plain_shows(values, r.substr(1, r.size() - 2), false);
+			column = delimited || (lead <= spaces && lead + 1 <= gap && plain_shows(values.substr(lead), r, true));
+			if (column && !delimited && gap == 1) {
+				// One blank before a column that reads as values: unsure.
+				bool as_values = true;
+				for (std::size_t s = 0; s < r.size();) {
+					std::size_t e = std::min(r.find(' ', s), r.size());
+					PlainKind rk = plain_kind(r.substr(s, e - s));
+					as_values &= rk == P_VALUE || rk == P_PAIR;
+					s = e + 1;
+				}
+				if (as_values) {
+					L.kind = 'U';
+					L.token = plain_shown(r);
+					return L;
+				}
+			}
+		}
+		if (column) {
+			L.kind = 'V';
+			L.bytes = values;
+			return L;
+		}
+	}
+	// No column.
+	bool has_values = false, digits_alone = !body.empty();
+	std::size_t digits = 0;
+	for (const std::string &t : body) {
+		PlainKind kind = plain_kind(t);
+		has_values |= kind == P_VALUE || kind == P_PAIR;
+		digits_alone &= kind == P_GROUP || kind == P_DIGITS;
+		digits += t.size();
+	}
+	std::size_t fault = body.size();
+	if (has_values) {
+		std::size_t w = plain_kind(body[0]) == P_WORD;
+		bool ruler = !found && body.size() - w >= 8;
+		for (std::size_t k = w; k < body.size() && ruler; k++)
+			ruler = plain_kind(body[k]) == P_VALUE && std::stoul(body[k], nullptr, 16) == k - w;
+		if (ruler) {
+			L.kind = 'R';
+			L.word = w > 0;
+			L.token = plain_shown(body[0]);
+			for (std::size_t k = 0; k < body.size() - w; k++)
+				L.bytes += static_cast<char>(k);
+			return L;
+		}
+		fault = 0;
+		while (fault < body.size() && (plain_kind(body[fault]) == P_VALUE || plain_kind(body[fault]) == P_PAIR))
+			fault++;
+		if (fault == body.size()) {
+			L.kind = 'V';
+			for (const std::string &t : body)
+				L.bytes += plain_bytes(t);
+			return L;
+		}
+	} else if (digits_alone && digits >= 8) {
+		fault = 0;
+	} else if (found && marked && !body.empty()) {
+		fault = 0;
+	} else if (found && body.empty()) {
+		L.kind = 'L';
+		return L;
+	} else {
+		fault = 0;
+		while (fault < body.size() && plain_kind(body[fault]) != P_GARBAGE)
+			fault++;
+		if (fault == body.size()) {
+			L.kind = 'T';
+			return L;
+		}
+	}
+	L.kind = 'F';
+	L.token = plain_shown(body[fault]);
+	return L;
+}
+
+// The image of the dump's first `want` values, as far as the line that holds
+// the last, each label held against the values since the one before.
+static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
+{
+	PlainDump D;
+	std::string text = whole.compare(0, 3, "\xEF\xBB\xBF") == 0 ? whole.substr(3) : whole;
+	std::vector<std::string> lines;
+	for (std::size_t at = 0; at < text.size();) {
+		std::size_t end = std::min(text.find_first_of("\r\n", at), text.size());
+		lines.push_back(text.substr(at, end - at));
+		at = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+	}
+	static const unsigned bases[3] = {16, 8, 10};
+	bool alive[3] = {true, false, false}, labelled = false;
+	std::uint64_t number[3] = {}, since[3] = {}, total[3] = {};
+	std::size_t label_line = 0, star = 0, ruler = 0, text_line = 0;
+	char last = 'B';
+	bool last_labelled = false;
+	std::string last_bytes, hex_fault, text_seen;
+	PlainLine ruled;
+	auto fail = [&](std::size_t line, const std::string &what) {
+		D.message = format("f:%zu: ", line) + what;
+		return D;
+	};
+	auto number_in = [](const std::string &digits, unsigned base, std::uint64_t *n) {
+		*n = 0;
+		for (char c : digits) {
+			unsigned d = static_cast<unsigned>(std::stoul(std::string(1, c), nullptr, 16));
+			if (d >= base)
+				return false;
+			*n = *n * base + d;
+		}
+		return true;
+	};
+	auto step = [](std::uint64_t a, std::uint64_t b, unsigned base, std::size_t digits) {
+		std::uint64_t m = 1;
+		for (std::size_t k = 0; k < digits && m != 0; k++)
+			m *= base;
+		return m == 0 ? a - b : (a % m + m - b % m) % m;
+	};
+	auto add = [&](const std::string &bytes, std::size_t line) {
+		D.runs.push_back({bytes, line, {1, 1, 1}});
+		for (int r = 0; r < 3; r++)
+			since[r] += bytes.size(), total[r] += bytes.size();
+		last_bytes = bytes;
+	};
+	auto none_left = [&] { return !alive[0] && !alive[1] && !alive[2]; };
+	std::size_t line = 0;
+	for (; line < lines.size() && want > 0; line++) {
+		std::size_t n = line + 1;
+		PlainLine L = plain_dump_line(lines[line], last == 'S' || (last == 'V' && last_labelled));
+		if (L.kind == 'B')
+			continue;
+		if (L.kind == 'T') {
+			if (text_line == 0)
+				text_line = n, text_seen = plain_shown(L.text);
+			continue;
+		}
+		if (L.kind == 'F')
+			return fail(n, "bad value " + L.token + "\n");
+		if (L.kind == 'U')
+			return fail(n, L.token + " may be values or their characters\n");
+		if (ruler != 0) {
+			// Passed over before a line of values with a label.
+			if (!(L.kind == 'V' && L.labelled)) {
+				if (ruled.word)
+					return fail(ruler, "bad value " + ruled.token + "\n");
+				add(ruled.bytes, ruler);
+				last = 'V', last_labelled = false;
+			}
+			ruler = 0;
+		}
+		if (star != 0) {
+			if (!L.labelled)
+				return fail(star, "* needs a label before and after it\n");
+			DumpRun repeat{last_bytes, star, {0, 0, 0}};
+			for (int r = 0; r < 3; r++) {
+				std::uint64_t x;
+				if (!alive[r])
+					continue;
+				std::uint64_t s = number_in(L.digits, bases[r], &x) ? step(x, number[r], bases[r], L.digits.size()) : 0;
+				std::uint64_t more = s - since[r];
+				if (s <= since[r] || more % last_bytes.size() != 0 || total[r] > UINT64_MAX - more) {
+					alive[r] = false;
+					if (r == 0)
+						hex_fault = format("f:%zu: * cannot repeat %zu value%s to reach the label on line %zu\n",
+						                   star, last_bytes.size(), plural(last_bytes.size()), n);
+					continue;
+				}
+				repeat.times[r] = more / last_bytes.size();
+				since[r] += more, total[r] += more;
+			}
+			if (none_left()) {
+				D.message = hex_fault;
+				return D;
+			}
+			D.runs.push_back(repeat);
+			star = 0;
+		}
+		if (L.kind == 'S') {
+			if (last != 'V' && last != 'P')
+				return fail(n, "* with no line of values before it\n");
+			if (!labelled)
+				return fail(n, "* needs a label before and after it\n");
+			star = n, last = 'S', last_labelled = false;
+			continue;
+		}
+		if (L.kind == 'R') {
+			ruler = n, ruled = L, last = 'R', last_labelled = false;
+			continue;
+		}
+		if (L.labelled) {
+			std::uint64_t x[3];
+			bool valid[3];
+			for (int r = 0; r < 3; r++)
+				valid[r] = number_in(L.digits, bases[r], &x[r]);
+			if (!labelled) {
+				labelled = true;
+				alive[1] = L.od && valid[1];
+				alive[2] = L.od && valid[2];
+			}
+			for (int r = 0; r < 3; r++) {
+				if (!alive[r])
+					continue;
+				std::uint64_t s = valid[r] ? step(x[r], number[r], bases[r], L.digits.size()) : 0;
+				if (label_line != 0 && (!valid[r] || s != since[r])) {
+					alive[r] = false;
+					if (r == 0)
+						hex_fault = (n - 1 > label_line ? format("f:%zu-%zu: ", label_line, n - 1)
+						                                : format("f:%zu: ", label_line)) +
+						            format("%llu value%s, where the label on line %zu wants %llu\n",
+						                   static_cast<unsigned long long>(since[r]), plural(since[r]), n,
+						                   static_cast<unsigned long long>(s));
+				}
+				number[r] = x[r], since[r] = 0;
+			}
+			label_line = n;
+			if (none_left()) {
+				D.message = hex_fault;
+				return D;
+			}
+		}
+		if (L.kind != 'L')
+			add(L.bytes, n);
+		last = L.kind, last_labelled = L.labelled;
+		std::uint64_t least = UINT64_MAX;
+		for (int r = 0; r < 3; r++)
+			least = alive[r] ? std::min(least, total[r]) : least;
+		if (star == 0 && ruler == 0 && least >= want)
+			break;
+	}
+	if (ruler != 0) {
+		if (ruled.word)
+			return fail(ruler, "bad value " + ruled.token + "\n");
+		add(ruled.bytes, ruler);
+	}
+	if (star != 0)
+		return fail(star, "* needs a label before and after it\n");
+	for (D.reading = 0; !alive[D.reading];)
+		D.reading++;
+	for (const DumpRun &run : D.runs)
+		for (int r = 0; r < 3; r++)
+			if (alive[r] && run.times[r] != run.times[D.reading])
+				D.message = "f: * repeats by labels that may be octal, decimal or hexadecimal\n";
+	if (D.message.empty() && total[D.reading] == 0 && text_line != 0)
+		D.message = format("f: no values, only text, from line %zu: ", text_line) + text_seen + "\n";
+	return D;
+}
+
 // The image's own output with a slip made in it of the kind `edit` picks,
 // at a place that `pick` picks; bytes of `image` to put in.
 static std::string slip(std::string listing, unsigned edit, unsigned pick, const std::uint8_t *image,
@@ -559,13 +992,13 @@ static void hex_bytes(std::string *text, const std::uint8_t *bytes, std::size_t 
 		*text += format(lower ? "%02x" : "%02X", bytes[k]);
 }
 
-// The image as Intel HEX, S-records or a dump, laid out as `how` picks:
-// record length, order, case, line ends, blanks; read back from a file and
-// from a stream that cannot be read twice, it must be the image itself,
-// each byte on the line that holds it.
+// The image as Intel HEX or S-records, laid out as `how` picks: record
+// length, order, case, line ends; read back from a file and from a stream
+// that cannot be read twice, it must be the image itself, each byte on the
+// line that holds it.
 static void round_trip(const std::uint8_t *image, std::size_t size, std::uint32_t start, unsigned how)
 {
-	unsigned kind = how % 3, per = how / 3 % 32 + 1;
+	unsigned kind = how % 2, per = how / 3 % 32 + 1;
 	bool lower = how & 0x100, backwards = how & 0x200, crlf = how & 0x400;
 	std::vector<std::string> lines;
 	std::vector<std::size_t> from;	// the image byte each line's data begins with
@@ -589,7 +1022,7 @@ static void round_trip(const std::uint8_t *image, std::size_t size, std::uint32_
 			b[n + 4] = static_cast<std::uint8_t>(0u - sum);
 			line = ":";
 			hex_bytes(&line, b, n + 5, lower);
-		} else if (kind == 1) {	// S3
+		} else {	// S3
 			b[0] = static_cast<std::uint8_t>(n + 5);
 			for (int i = 0; i < 4; i++)
 				b[1 + i] = static_cast<std::uint8_t>(at >> (24 - 8 * i));
@@ -600,15 +1033,11 @@ static void round_trip(const std::uint8_t *image, std::size_t size, std::uint32_
 			b[n + 5] = static_cast<std::uint8_t>(0xFF - sum % 256);
 			line = "S3";
 			hex_bytes(&line, b, n + 6, lower);
-		} else {	// a dump, a label on each line
-			line = format("%X: ", at);
-			for (std::size_t i = 0; i < n; i++)
-				line += format(lower ? "%02x " : "%02X ", image[k + i]);
 		}
 		lines.push_back(line);
 		from.push_back(k);
 	}
-	if (backwards && kind != 2) {
+	if (backwards) {
 		std::reverse(lines.begin(), lines.end());
 		std::reverse(from.begin(), from.end());
 		if (kind == 0)	// each 04 record before its own again
@@ -636,26 +1065,190 @@ static void round_trip(const std::uint8_t *image, std::size_t size, std::uint32_
 			std::rewind(in);
 		}
 		Image read;
-		bool ok = kind == 2 ? open_dump(&read, in, "f", 0, WHOLE_FILE, out)
-		                    : open_records(&read, in, "f", kind == 0 ? RecordFormat::IHEX : RecordFormat::SREC,
-		                                   start, WHOLE_FILE, 0, out);
-		// An empty file of records holds no data; a dump of no values is
-		// an empty image.
-		// Records stop at the top of the address space; a dump goes on
-		// past it, as a binary image does.
-		std::size_t kept = kind == 2 ? size : static_cast<std::size_t>(std::min<std::uint64_t>(size, (1ull << 32) - start));
-		if (ok != (size > 0 || kind == 2) || (ok && read_all(&read, &line_of) != std::vector<std::uint8_t>(image, image + kept)))
+		bool ok = open_records(&read, in, "f", kind == 0 ? RecordFormat::IHEX : RecordFormat::SREC, start,
+		                       WHOLE_FILE, 0, out);
+		// An empty file of records holds no data. Records stop at the top
+		// of the address space.
+		std::size_t kept = static_cast<std::size_t>(std::min<std::uint64_t>(size, (1ull << 32) - start));
+		if (ok != (size > 0) || (ok && read_all(&read, &line_of) != std::vector<std::uint8_t>(image, image + kept)))
 			std::abort();
 		std::fclose(in);
 		std::fclose(out);
 	}
 }
 
+// What the reader makes of a dump's text read from a file (twice) or from a
+// stream kept: " LINE:HH.." for each run of its bytes on one line, at most
+// DUMP_SHOWN of them, after its size; or its message.
+constexpr std::uint64_t DUMP_SHOWN = 65536;
+
+static std::string dump_as_read(std::string text, bool kept, std::uint64_t skip, std::uint64_t length)
+{
+	std::FILE *in = kept ? fmemopen(text.data(), text.size(), "rb") : std::tmpfile();
+	std::FILE *out = std::tmpfile();
+	if ((in == nullptr && !text.empty()) || out == nullptr)
+		std::abort();
+	if (in == nullptr)	// fmemopen of nothing
+		in = std::tmpfile();
+	if (!kept) {
+		std::fwrite(text.data(), 1, text.size(), in);
+		std::rewind(in);
+	}
+	Image image;
+	std::string shown;
+	if (open_dump(&image, in, "f", skip, length, out)) {
+		shown = format("size %llu:", static_cast<unsigned long long>(image.left));
+		static unsigned char bytes[SCAN_READ];
+		bool ended = false;
+		std::uint64_t last = UINT64_MAX, got = 0;
+		while (!ended && got < DUMP_SHOWN) {
+			std::uint64_t at = image.offset;
+			std::size_t n = image.read(&image, bytes, sizeof bytes, at, &ended);
+			for (std::size_t k = 0; k < n && got < DUMP_SHOWN; k++, got++) {
+				std::uint64_t line, same;
+				image_lines(&image, at + k, 1, &line, &same);
+				shown += line != last ? format(" %llu:%02X", static_cast<unsigned long long>(line), bytes[k])
+				                      : format("%02X", bytes[k]);
+				last = line;
+			}
+		}
+		if (image_failed(&image))
+			shown += " failed";
+	}
+	shown += contents(out);
+	std::fclose(in);
+	std::fclose(out);
+	return shown;
+}
+
+static std::string dump_as_stated(const PlainDump &D, std::uint64_t skip, std::uint64_t length)
+{
+	if (!D.message.empty())
+		return D.message;
+	std::uint64_t size = 0, at = 0, got = 0;
+	for (const DumpRun &run : D.runs)
+		size += run.bytes.size() * run.times[D.reading];
+	if (size < skip)
+		return format("cannot skip %llu byte%s of f\n", static_cast<unsigned long long>(skip), plural(skip));
+	size = std::min(size - skip, length);
+	std::string shown = format("size %llu:", static_cast<unsigned long long>(size));
+	std::size_t last = SIZE_MAX;
+	for (const DumpRun &run : D.runs) {
+		for (std::uint64_t t = 0; t < run.times[D.reading] && got < std::min(size, DUMP_SHOWN); t++) {
+			for (std::size_t k = 0; k < run.bytes.size() && got < std::min(size, DUMP_SHOWN); k++, at++) {
+				if (at < skip)
+					continue;
+				shown += run.line != last ? format(" %zu:%02X", run.line, static_cast<unsigned char>(run.bytes[k]))
+				                          : format("%02X", static_cast<unsigned char>(run.bytes[k]));
+				last = run.line;
+				got++;
+			}
+			if (at < skip && run.bytes.size() > 0) {	// whole repeats skipped at once
+				std::uint64_t whole = std::min<std::uint64_t>((skip - at) / run.bytes.size(), run.times[D.reading] - t - 1);
+				t += whole;
+				at += whole * run.bytes.size();
+			}
+		}
+	}
+	return shown;
+}
+
+// A dump's text read from a file and from a stream kept gives the same
+// image or message, and the one its rules stated plainly give.
+static void dump_agrees(std::string text, std::uint64_t skip, std::uint64_t length)
+{
+	// UTF-16 is for the unit tests: no byte order mark of it comes first.
+	while (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0)
+		text.erase(0, 1);
+	std::uint64_t want = length > UINT64_MAX - skip ? UINT64_MAX : skip + length;
+	std::string twice = dump_as_read(text, false, skip, length), kept = dump_as_read(text, true, skip, length);
+	std::string plain = dump_as_stated(plain_dump(text, want), skip, length);
+	if (twice != kept)
+		differs("dump read twice and kept:\n" + text, twice, kept);
+	if (twice != plain)
+		differs("dump as read and as stated:\n" + text, twice, plain);
+}
+
+// The image as a dump laid out as a program or a person writes it, as
+// `how` picks: typed with a label on each line; as xxd, hexdump -C, od -A x
+// -t x1z and PowerShell 5's Format-Hex print it, character column, closing
+// offset and `*` for repeated lines included; with CR LF and trailing blanks
+// cut. It must read as the image itself, each byte on its line, save that
+// a typed line may be refused as unsure; and the readings must agree.
+static void dump_round_trip(const std::uint8_t *image, std::size_t size, std::uint32_t start, unsigned how)
+{
+	unsigned layout = how % 5, per = layout == 0 ? how / 5 % 32 + 1 : layout == 1 ? 2 * (how / 5 % 16 + 1) : 16;
+	bool crlf = how & 0x400, cut = how & 0x800, lower = how & 0x1000;
+	std::vector<std::string> lines;
+	std::vector<std::size_t> line_of(size);
+	auto shown = [&](std::size_t k, std::size_t n) {
+		std::string column;
+		for (std::size_t i = k; i < k + n; i++)
+			column += image[i] >= 0x20 && image[i] <= 0x7E ? static_cast<char>(image[i]) : '.';
+		return column;
+	};
+	const char *hex = lower ? "%02x" : "%02X";
+	if (layout == 4 && size > 0)
+		lines.insert(lines.end(), {"", "           Path: C:\\image.bin", "",
+		                           "           00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F", ""});
+	bool starred = false;
+	for (std::size_t k = 0; k < size; k += per) {
+		std::size_t n = std::min<std::size_t>(per, size - k);
+		// od and hexdump -C write `*` for lines like the one before.
+		if ((layout == 2 || layout == 3) && k > 0 && n == per && std::memcmp(image + k, image + k - per, per) == 0) {
+			if (!starred)
+				lines.push_back("*");
+			starred = true;
+			line_of[k] = lines.size();
+			std::fill(line_of.begin() + static_cast<std::ptrdiff_t>(k), line_of.begin() + static_cast<std::ptrdiff_t>(k + n),
+			          lines.size());
+			continue;
+		}
+		starred = false;
+		std::string line, values;
+		std::uint32_t at = start + static_cast<std::uint32_t>(k);
+		for (std::size_t i = 0; i < n; i++) {
+			if (layout == 1)
+				values += (i % 2 == 0 && i > 0 ? " " : "") + format(hex, image[k + i]);
+			else
+				values += (i > 0 ? " " : "") + std::string(layout == 2 && i == 8 ? " " : "") + format(hex, image[k + i]);
+		}
+		if (layout == 0)
+			line = format("%08X: ", at) + values;
+		else if (layout == 1)
+			line = format("%08x: ", at) + values + std::string(5 * per / 2 - 1 - values.size(), ' ') + "  " + shown(k, n);
+		else if (layout == 2)
+			line = format("%08x  ", at) + values + std::string(48 - values.size(), ' ') + "  |" + shown(k, n) + "|";
+		else if (layout == 3)
+			line = format("%06x ", at & 0xFFFFFF) + values + std::string(47 - values.size(), ' ') + "  >" + shown(k, n) + "<";
+		else
+			line = format("%08X   ", at) + values + std::string(47 - values.size(), ' ') + "  " + shown(k, n);
+		if (cut)
+			line.erase(line.find_last_not_of(' ') + 1);
+		lines.push_back(line);
+		std::fill(line_of.begin() + static_cast<std::ptrdiff_t>(k), line_of.begin() + static_cast<std::ptrdiff_t>(k + n),
+		          lines.size());
+	}
+	if (layout == 2 && size > 0)
+		lines.push_back(format("%08x", start + static_cast<std::uint32_t>(size)));
+	if (layout == 3 && size > 0)
+		lines.push_back(format("%06x", (start + static_cast<std::uint32_t>(size)) & 0xFFFFFF));
+	std::string text, expected = format("size %zu:", size);
+	for (const std::string &line : lines)
+		text += line + (crlf ? "\r\n" : "\n");
+	for (std::size_t k = 0; k < size && k < DUMP_SHOWN; k++)
+		expected += k == 0 || line_of[k] != line_of[k - 1] ? format(" %zu:%02X", line_of[k], image[k]) : format("%02X", image[k]);
+	dump_agrees(text, 0, WHOLE_FILE);
+	std::string got = dump_as_read(text, false, 0, WHOLE_FILE);
+	if (got != expected && !(layout == 0 && got.find(" may be values or their characters\n") != std::string::npos))
+		differs("dump round trip:\n" + text, got, expected);
+}
+
 // Any bytes at all as a file of each format: a message, or an image that
 // reads through.
 static void any_bytes(const std::uint8_t *data, std::size_t size, std::uint32_t start)
 {
-	for (int kind = 0; kind < 3; kind++) {
+	for (int kind = 0; kind < 2; kind++) {
 		std::FILE *in = std::tmpfile();
 		std::FILE *out = std::tmpfile();
 		if (in == nullptr || out == nullptr)
@@ -663,9 +1256,8 @@ static void any_bytes(const std::uint8_t *data, std::size_t size, std::uint32_t 
 		std::fwrite(data, 1, size, in);
 		std::rewind(in);
 		Image read;
-		bool ok = kind == 2 ? open_dump(&read, in, "f", 0, WHOLE_FILE, out)
-		                    : open_records(&read, in, "f", kind == 0 ? RecordFormat::IHEX : RecordFormat::SREC,
-		                                   start, size % 3 == 0 ? WHOLE_FILE : size, 0xFF, out);
+		bool ok = open_records(&read, in, "f", kind == 0 ? RecordFormat::IHEX : RecordFormat::SREC, start,
+		                       size % 3 == 0 ? WHOLE_FILE : size, 0xFF, out);
 		if (ok)
 			read_all(&read, nullptr);
 		else if (std::ftell(out) == 0)
@@ -794,6 +1386,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
 	// The readers of other formats, on the image and on anything.
 	round_trip(image, std::min<std::size_t>(image_size, 4096), start, image_size > 1 ? image[0] | image[1] << 8 : 0);
+	dump_round_trip(image, std::min<std::size_t>(image_size, 4096), start, image_size > 1 ? image[0] | image[1] << 8 : 0);
 	any_bytes(data, size, start);
+	// The image's bytes as the text of a dump, its whole image or a part.
+	std::uint64_t skip = data[1] & 1 ? data[2] % 32 : 0, length = data[1] & 2 ? data[3] % 64 : WHOLE_FILE;
+	dump_agrees(std::string(reinterpret_cast<const char *>(image), image_size), skip, length);
 	return 0;
 }

@@ -212,17 +212,17 @@ TEST(ScanImage, EveryValueIsItsRowsChecksum)
 
 // A listing's values as next_value gives them, "LINE:VALUE " each, a typo
 // as "LINE:?TOKEN ", and "bad LINE TOKEN" at a bad value, TOKEN as
-// write_token shows it; "dump" reads it as a dump. Where
-// `taken` is given, it is first offered to take_values until the listing
-// has fewer of its values next, each time as "+COUNT", then "|".
-std::string read_listing(const std::string &bytes, const char *taken = nullptr, bool dump = false)
+// write_token shows it. Where `taken` is given, it is first offered to
+// take_values until the listing has fewer of its values next, each time as
+// "+COUNT", then "|".
+std::string read_listing(const std::string &bytes, const char *taken = nullptr)
 {
 	static Listing listing;	// too large for some stacks
 	std::FILE *f = stream_of(bytes);
 	std::FILE *out = std::tmpfile();
 	if (f == nullptr || out == nullptr)
 		return "";
-	open_listing(&listing, f, dump);
+	open_listing(&listing, f);
 	std::string text;
 	for (std::size_t count = taken ? std::strlen(taken) / 3 : 0, got = count; got == count && count > 0;) {
 		got = take_values(&listing, taken, count);
