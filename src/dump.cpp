@@ -32,6 +32,8 @@ struct Line {
 	bool od;	// a label of seven digits and no mark: od's octal or decimal offsets, maybe
 	const unsigned char *digits;	// the label's number
 	std::size_t ndigits;
+	bool numbered;		// its value in hexadecimal is already known:
+	std::uint64_t number;
 	std::size_t count;	// the bytes of VALUES, PLAIN and RULER
 	bool word;		// of a RULER
 	std::size_t fault_at, fault_len;	// FAULT's token, or a RULER's word
@@ -47,12 +49,20 @@ inline bool is_hex(unsigned char c)
 	return hex_table.value[c] >= 0;
 }
 
+// blank_width, quick for ASCII.
+inline std::size_t blank_at(const unsigned char *p, std::size_t n)
+{
+	if (p[0] < 0x80)
+		return p[0] == ' ' || p[0] == '\t' || p[0] == '\v' || p[0] == '\f';
+	return blank_width(p, n);
+}
+
 // The tokens of the n bytes at t, split at blanks, into `spans`; how many.
 std::size_t tokens_of(const unsigned char *t, std::size_t n, Span *spans)
 {
 	std::size_t m = 0, i = 0;
 	while (i < n) {
-		std::size_t w = blank_width(t + i, n - i);
+		std::size_t w = blank_at(t + i, n - i);
 		if (w > 0) {
 			i += w;
 			continue;
@@ -60,7 +70,7 @@ std::size_t tokens_of(const unsigned char *t, std::size_t n, Span *spans)
 		std::size_t at = i;
 		do
 			i += t[i] < 0x80 ? 1 : std::max<std::size_t>(char_width(t + i, n - i), 1);
-		while (i < n && blank_width(t + i, n - i) == 0);
+		while (i < n && blank_at(t + i, n - i) == 0);
 		spans[m++] = {at, i};
 	}
 	return m;
@@ -187,13 +197,13 @@ struct Column {
 // blank that reads as values itself is no sure column: a typed line
 // `C000: 31 32 12` may be three values or two and their characters, and
 // nothing on the line tells which.
-enum class Seen { NONE, COLUMN, UNSURE };
+enum class Seen { NONE, COLUMN, DELIMITED, UNSURE };
 
 Seen column_at(Column *c, std::size_t from, const unsigned char *v, std::size_t nv)
 {
 	const unsigned char *t = c->t;
 	std::size_t i = from, gap = 0, spaces = 0;
-	for (std::size_t w; i < c->end && (w = blank_width(t + i, c->end - i)) > 0; i += w) {
+	for (std::size_t w; i < c->end && (w = blank_at(t + i, c->end - i)) > 0; i += w) {
 		gap++;
 		spaces = t[i] == ' ' ? spaces + 1 : 0;
 	}
@@ -220,7 +230,7 @@ Seen column_at(Column *c, std::size_t from, const unsigned char *v, std::size_t 
 	// Between '|' and '|' (hexdump -C) or '>' and '<' (od -z).
 	if (chars == nv + 2 && ((r[0] == '|' && r[n - 1] == '|') || (r[0] == '>' && r[n - 1] == '<')) &&
 	    shows(v, nv, r + 1, n - 2, false))
-		return Seen::COLUMN;
+		return Seen::DELIMITED;
 	// Undelimited: values of 20 at its start stand in the gap, after the
 	// first blank that parts it; those at its end may be cut.
 	std::size_t lead = std::min(c->lead, nv);
@@ -241,12 +251,96 @@ Seen column_at(Column *c, std::size_t from, const unsigned char *v, std::size_t 
 	return Seen::UNSURE;
 }
 
+// The shape of a line of values, learned from one read in full: what
+// stands where, so that the lines laid out alike after it (a program's dump,
+// line after line) are read with a look at each place.
+constexpr std::size_t SHAPE_MOST = 160;
+
+struct Shape {
+	std::size_t len;	// of the line; 0 where none is learned
+	unsigned char line[SHAPE_MOST + TEXT_SLACK];
+	unsigned char fixed[SHAPE_MOST + TEXT_SLACK];	// 0xFF where a line must be as `line`
+	unsigned char kept[SHAPE_MOST + TEXT_SLACK];	// line & fixed
+	unsigned char digit[SHAPE_MOST + TEXT_SLACK];	// 0xFF where it must hold a digit
+	std::uint8_t value_at[SHAPE_MOST / 2];	// each value's first digit
+	Line read;		// the line as parse_line read it
+	std::size_t digits_at;	// of the label's number
+	std::size_t column_at;	// of the values' characters, where `column`
+	bool column;
+	// Without a column: after each token of values but the last, the
+	// values so far and the characters of the rest of the line.
+	std::size_t tokens;
+	std::uint8_t values_to[SHAPE_MOST / 3 + 1], chars_after[SHAPE_MOST / 3 + 1];
+};
+
+// Where parse_line found the parts of a line of values: a line to learn a
+// shape from, where `learnable`.
+struct Layout {
+	bool learnable;
+	std::uint8_t value_at[SHAPE_MOST / 2];
+	std::size_t column_at;
+	bool column;
+	std::size_t tokens;
+	std::uint8_t values_to[SHAPE_MOST / 3 + 1], chars_after[SHAPE_MOST / 3 + 1];
+};
+
+// Notes the layout of a line of values: its tokens of values body[0..k), its
+// column, if any, after blanks from `from`, between delimiters or not.
+void note_layout(Layout *layout, const unsigned char *t, std::size_t n, const Span *body, const TokenKind *kinds,
+                 std::size_t k, Seen seen, std::size_t from, std::size_t lead)
+{
+	if (layout == nullptr)
+		return;
+	layout->learnable = false;
+	if (n > SHAPE_MOST)
+		return;
+	std::size_t nv = 0;
+	layout->tokens = k;
+	for (std::size_t j = 0; j < k; j++) {
+		std::size_t at = body[j].at, len = body[j].end - at;
+		if (kinds[j] == GROUP && seen == Seen::NONE)
+			return;	// digits that are bytes only beside a column
+		if (j + 1 < k) {
+			std::size_t chars = 0;
+			for (std::size_t b = body[j + 1].at, w; b < body[k - 1].end; b += w, chars++)
+				w = t[b] < 0x80 ? 1 : std::max<std::size_t>(char_width(t + b, n - b), 1);
+			layout->values_to[j] = static_cast<std::uint8_t>(nv + (kinds[j] == PAIR ? 2 : len / 2));
+			layout->chars_after[j] = static_cast<std::uint8_t>(chars);
+		}
+		if (kinds[j] == PAIR) {
+			layout->value_at[nv++] = static_cast<std::uint8_t>(at);
+			layout->value_at[nv++] = static_cast<std::uint8_t>(at + 3);
+		} else {
+			for (std::size_t d = 0; d < len; d += 2)
+				layout->value_at[nv++] = static_cast<std::uint8_t>(at + d);
+		}
+	}
+	layout->column = seen != Seen::NONE;
+	if (layout->column) {
+		std::size_t r = from;
+		while (r < n && (t[r] == ' ' || t[r] == '\t'))
+			r++;
+		// The column whole, of ASCII alone, after two ASCII blanks at
+		// least: parted so, it never reads as values.
+		std::size_t at = seen == Seen::DELIMITED ? r + 1 : r - lead;
+		if (r == n || at + nv + (seen == Seen::DELIMITED) != n || (seen == Seen::COLUMN && at < from + 2))
+			return;
+		for (std::size_t b = at; b < at + nv; b++)
+			if (t[b] >= 0x80)
+				return;
+		layout->column_at = at;
+	}
+	layout->learnable = true;
+}
+
 // Reads the line of the n bytes at t, line end left out, into *out and its
 // bytes into `bytes`, which has room for n / 2 + 2. `after_labelled`: the
 // last line before it that is neither blank nor text is one of values with
 // a label, or a `*`, after which a short token of digits alone is a
-// closing offset, not plain hex.
-void parse_line(const unsigned char *t, std::size_t n, bool after_labelled, unsigned char *bytes, Line *out)
+// closing offset, not plain hex. Where it is a line of values, notes its
+// layout into *layout.
+void parse_line(const unsigned char *t, std::size_t n, bool after_labelled, unsigned char *bytes, Line *out,
+                Layout *layout)
 {
 	static Span spans[DUMP_LINE_MOST / 2 + 2];
 	static TokenKind kinds[DUMP_LINE_MOST / 2 + 2];
@@ -275,6 +369,13 @@ void parse_line(const unsigned char *t, std::size_t n, bool after_labelled, unsi
 		if (d == n0 && d % 2 == 0 && (d >= 10 || (d >= 4 && d <= 8 && !after_labelled))) {
 			L.kind = Kind::PLAIN;
 			L.count = token_bytes(t0, n0, GROUP, bytes);
+			// Only a long one is plain hex whatever the lines before.
+			if (layout != nullptr && d >= 10 && n <= SHAPE_MOST) {
+				for (std::size_t k = 0; k < L.count; k++)
+					layout->value_at[k] = static_cast<std::uint8_t>(spans[0].at + 2 * k);
+				layout->column = false;
+				layout->learnable = true;
+			}
 			return;
 		}
 		if (d == n0 && d >= 3 && d <= 8) {
@@ -314,9 +415,12 @@ void parse_line(const unsigned char *t, std::size_t n, bool after_labelled, unsi
 		}
 		nv += got;
 		Seen found = column_at(&column, body[k].end, bytes, nv);
-		if (found == Seen::COLUMN) {
+		if (found == Seen::COLUMN || found == Seen::DELIMITED) {
 			L.kind = Kind::VALUES;
 			L.count = nv;
+			// A column of blanks cut away is no layout to learn.
+			if (k + 1 < mb)
+				note_layout(layout, t, n, body, kinds, k + 1, found, body[k].end, column.lead);
 			return;
 		}
 		if (found == Seen::UNSURE) {
@@ -360,6 +464,7 @@ void parse_line(const unsigned char *t, std::size_t n, bool after_labelled, unsi
 				nv += token_bytes(t + body[k].at, body[k].end - body[k].at, kinds[k], bytes + nv);
 			L.kind = Kind::VALUES;
 			L.count = nv;
+			note_layout(layout, t, n, body, kinds, mb, Seen::NONE, 0, 0);
 			return;
 		}
 	} else if (digits_alone && digits >= 8) {
@@ -380,6 +485,255 @@ void parse_line(const unsigned char *t, std::size_t n, bool after_labelled, unsi
 	L.kind = Kind::FAULT;
 	L.fault_at = body[fault].at;
 	L.fault_len = body[fault].end - body[fault].at;
+}
+
+// Learns the shape of the line L, of the n bytes at t, from its layout.
+void learn_shape(Shape *shape, const Line &L, const unsigned char *t, std::size_t n, const Layout &layout)
+{
+	shape->len = 0;
+	if (!layout.learnable)
+		return;
+	std::memcpy(shape->line, t, n);
+	std::memset(shape->fixed, 0xFF, n);
+	std::memset(shape->fixed + n, 0, sizeof shape->fixed - n);
+	std::memset(shape->digit, 0, sizeof shape->digit);
+	for (std::size_t k = 0; k < L.count; k++) {
+		std::size_t at = layout.value_at[k];
+		shape->value_at[k] = layout.value_at[k];
+		shape->fixed[at] = shape->fixed[at + 1] = 0;
+		shape->digit[at] = shape->digit[at + 1] = 0xFF;
+	}
+	shape->digits_at = L.labelled ? static_cast<std::size_t>(L.digits - t) : 0;
+	if (L.labelled) {
+		std::memset(shape->fixed + shape->digits_at, 0, L.ndigits);
+		std::memset(shape->digit + shape->digits_at, 0xFF, L.ndigits);
+	}
+	shape->column = layout.column;
+	shape->column_at = layout.column_at;
+	shape->tokens = layout.tokens;
+	std::memcpy(shape->values_to, layout.values_to, sizeof shape->values_to);
+	std::memcpy(shape->chars_after, layout.chars_after, sizeof shape->chars_after);
+	if (shape->column)
+		std::memset(shape->fixed + shape->column_at, 0, L.count);
+	for (std::size_t k = 0; k < sizeof shape->kept; k++)
+		shape->kept[k] = shape->line[k] & shape->fixed[k];
+	shape->read = L;
+	shape->len = n;
+}
+
+// The byte that two digits make, for the two characters loaded as one
+// 16-bit number, in the machine's order, or NO_PAIR: one load for a value.
+constexpr unsigned NO_PAIR = 0x100;
+std::uint16_t pair_values[65536];
+// The same, as a character column shows the byte: itself from 20 to 7E,
+// else '.'.
+std::uint16_t pair_shown[65536];
+
+inline unsigned two_at(const unsigned char *p)
+{
+	std::uint16_t two;
+	std::memcpy(&two, p, 2);
+	return two;
+}
+
+void make_pair_values()
+{
+	for (unsigned c = 0; c < 65536; c++) {
+		const unsigned char chars[2] = {static_cast<unsigned char>(c >> 8), static_cast<unsigned char>(c)};
+		unsigned k = two_at(chars);
+		int high = hex_table.value[chars[0]], low = hex_table.value[chars[1]];
+		unsigned v = static_cast<unsigned>(high << 4 | low);
+		pair_values[k] = static_cast<std::uint16_t>((high | low) < 0 ? NO_PAIR : v);
+		pair_shown[k] = static_cast<std::uint16_t>((high | low) < 0 ? NO_PAIR : v >= 0x20 && v <= 0x7E ? v : '.');
+	}
+}
+
+inline unsigned pair_at(const unsigned char *p)
+{
+	return pair_values[two_at(p)];
+}
+
+// Reads the shape->len bytes at t as a line of `shape`, its values into
+// `bytes` and, where LABEL, its label's number into *number; false where
+// they are not laid out alike, or where parse_line might read them
+// otherwise. The bytes up to TEXT_SLACK past the line can be read. The
+// second reading of a file found sound needs no label.
+template <bool LABEL>
+bool read_alike(const Shape *shape, const unsigned char *t, unsigned char *bytes, std::uint64_t *number)
+{
+	std::size_t n = shape->len;
+#if defined(USE_SSE2)
+	__m128i differ = _mm_setzero_si128();
+	for (std::size_t i = 0; i < n; i += 16) {
+		__m128i got = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + i));
+		__m128i fixed = _mm_loadu_si128(reinterpret_cast<const __m128i *>(shape->fixed + i));
+		__m128i kept = _mm_loadu_si128(reinterpret_cast<const __m128i *>(shape->kept + i));
+		differ = _mm_or_si128(differ, _mm_xor_si128(_mm_and_si128(got, fixed), kept));
+	}
+	if (_mm_movemask_epi8(_mm_cmpeq_epi8(differ, _mm_setzero_si128())) != 0xFFFF)
+		return false;
+#else
+	for (std::size_t i = 0; i < n; i++)
+		if ((t[i] & shape->fixed[i]) != shape->kept[i])
+			return false;
+#endif
+	const Line &read = shape->read;
+	std::size_t count = read.count;
+	const std::uint8_t *at = shape->value_at;
+	unsigned bad = 0;
+	std::size_t k = 0;
+	for (; k + 4 <= count; k += 4) {
+		unsigned v0 = pair_at(t + at[k]), v1 = pair_at(t + at[k + 1]), v2 = pair_at(t + at[k + 2]),
+		         v3 = pair_at(t + at[k + 3]);
+		bad |= v0 | v1 | v2 | v3;
+		bytes[k] = static_cast<unsigned char>(v0);
+		bytes[k + 1] = static_cast<unsigned char>(v1);
+		bytes[k + 2] = static_cast<unsigned char>(v2);
+		bytes[k + 3] = static_cast<unsigned char>(v3);
+	}
+	for (; k < count; k++) {
+		unsigned v = pair_at(t + at[k]);
+		bad |= v;
+		bytes[k] = static_cast<unsigned char>(v);
+	}
+	std::uint64_t x = 0;
+	if (LABEL && read.labelled) {
+		const unsigned char *d = t + shape->digits_at;
+		std::size_t j = read.ndigits % 2;
+		if (j != 0) {
+			bad |= hex_table.value[d[0]] < 0 ? NO_PAIR : 0;
+			x = hex_table.nibble[d[0]];
+		}
+		for (; j < read.ndigits; j += 2) {
+			unsigned v = pair_at(d + j);
+			bad |= v;
+			x = x << 8 | (v & 0xFF);
+		}
+	}
+	if (bad & NO_PAIR)
+		return false;
+	*number = x;
+	if (shape->column) {
+		// Each value as its character: itself from 20 to 7E, else '.'.
+		const unsigned char *c = t + shape->column_at;
+		k = 0;
+#if defined(USE_SSE2)
+		for (; k + 16 <= count; k += 16) {
+			__m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + k));
+			__m128i shown = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F)), _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F)));
+			__m128i as = _mm_or_si128(_mm_and_si128(shown, v), _mm_andnot_si128(shown, _mm_set1_epi8('.')));
+			__m128i got = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c + k));
+			if (_mm_movemask_epi8(_mm_cmpeq_epi8(as, got)) != 0xFFFF)
+				return false;
+		}
+#endif
+		for (; k < count; k++)
+			if (c[k] != (bytes[k] >= 0x20 && bytes[k] <= 0x7E ? bytes[k] : '.'))
+				return false;
+	} else if (read.kind == Kind::VALUES) {
+		// A column could hold only where the first value that is no
+		// blank is a digit's character, as the tokens after it begin,
+		// and where the values so far are as many as the characters
+		// after them, or as many less those of 20 that may be cut.
+		std::size_t lead = 0;
+		while (lead < count && bytes[lead] == 0x20)
+			lead++;
+		if (lead < count && is_hex(bytes[lead])) {
+			for (std::size_t j = 0, trail = 0, nv = 0; j + 1 < shape->tokens; j++) {
+				for (; nv < shape->values_to[j]; nv++)
+					trail = bytes[nv] == 0x20 ? trail + 1 : 0;
+				std::size_t own = nv - std::min(lead, nv), chars = shape->chars_after[j];
+				if (chars <= own && chars + trail >= own)
+					return false;
+			}
+		}
+		// Nor may it be a ruler: 00 01 02 ...
+		if (!read.labelled && count >= 8 && bytes[0] == 0 && bytes[1] == 1)
+			return false;
+	}
+	return true;
+}
+
+// Whether the shape->len bytes at t are a line of `shape`, as read_alike
+// finds it, its label's number into *number: the first reading of a file
+// that is read again needs no values, only that they are sound, and those
+// beside a column are held against its characters as digits. A line of
+// none is read in full where a column might yet hold, or a ruler.
+bool check_alike(const Shape *shape, const unsigned char *t, std::uint64_t *number)
+{
+	const Line &read = shape->read;
+	const std::uint8_t *at = shape->value_at;
+	std::size_t count = read.count;
+	// Without a column, a line whose first value is a blank or a digit's
+	// character, or 00 (a ruler), is read in full to tell.
+	unsigned first = pair_at(t + at[0]);
+	if (!shape->column && read.kind == Kind::VALUES && (first == 0x20 || first == 0 || is_hex(static_cast<unsigned char>(first)))) {
+		unsigned char bytes[SHAPE_MOST / 2];
+		return read_alike<true>(shape, t, bytes, number);
+	}
+	std::size_t n = shape->len;
+#if defined(USE_SSE2)
+	__m128i differ = _mm_setzero_si128();
+	for (std::size_t i = 0; i < n; i += 16) {
+		__m128i got = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + i));
+		__m128i fixed = _mm_loadu_si128(reinterpret_cast<const __m128i *>(shape->fixed + i));
+		__m128i kept = _mm_loadu_si128(reinterpret_cast<const __m128i *>(shape->kept + i));
+		differ = _mm_or_si128(differ, _mm_xor_si128(_mm_and_si128(got, fixed), kept));
+	}
+	if (_mm_movemask_epi8(_mm_cmpeq_epi8(differ, _mm_setzero_si128())) != 0xFFFF)
+		return false;
+#else
+	for (std::size_t i = 0; i < n; i++)
+		if ((t[i] & shape->fixed[i]) != shape->kept[i])
+			return false;
+#endif
+	unsigned differs = 0;
+	std::size_t k = 0;
+	if (shape->column) {
+		const unsigned char *c = t + shape->column_at;
+		for (; k + 4 <= count; k += 4)
+			differs |= (pair_shown[two_at(t + at[k])] ^ c[k]) | (pair_shown[two_at(t + at[k + 1])] ^ c[k + 1]) |
+			           (pair_shown[two_at(t + at[k + 2])] ^ c[k + 2]) | (pair_shown[two_at(t + at[k + 3])] ^ c[k + 3]);
+		for (; k < count; k++)
+			differs |= pair_shown[two_at(t + at[k])] ^ c[k];
+	} else {
+		for (; k + 2 <= count; k += 2)
+			differs |= (pair_values[two_at(t + at[k])] | pair_values[two_at(t + at[k + 1])]) & NO_PAIR;
+		if (k < count)
+			differs |= pair_values[two_at(t + at[k])] & NO_PAIR;
+	}
+	std::uint64_t x = 0;
+	if (read.labelled) {
+		const unsigned char *d = t + shape->digits_at;
+		std::size_t j = read.ndigits % 2;
+		if (j != 0) {
+			differs |= hex_table.value[d[0]] < 0 ? NO_PAIR : 0;
+			x = hex_table.nibble[d[0]];
+		}
+		for (; j < read.ndigits; j += 2) {
+			unsigned v = pair_at(d + j);
+			differs |= v & NO_PAIR;
+			x = x << 8 | (v & 0xFF);
+		}
+	}
+	*number = x;
+	return differs == 0;
+}
+
+// The line of `shape` at p, if the line at hand is one: its length with its
+// line end, or 0.
+inline std::size_t alike_at(Text *text, const Shape *shape)
+{
+	std::size_t n = shape->len, have = text->len - text->pos;
+	if (have < n + 2)
+		have = text_at_hand(text, n + 2);
+	const unsigned char *p = text->data + text->pos;
+	if (have >= n + 2 && p[n] == '\n')	// the usual
+		return n + 1;
+	// A CR last at hand may be the first half of a CR LF.
+	if (n == 0 || have <= n || !(p[n] == '\n' || (p[n] == '\r' && (n + 1 < have || text->file_ended))))
+		return 0;
+	return n + 1 + (p[n] == '\r' && n + 1 < have && p[n + 1] == '\n');
 }
 
 // The next line of `text`, its line end left out: LF, CR LF or a CR alone.
@@ -410,6 +764,34 @@ Got next_line(Text *text, const unsigned char **line, std::size_t *n)
 	}
 }
 
+// Reads the next line of `text` into *L and `bytes`, its bytes at *line: as
+// one laid out like the last learned where it is, else in full, learning
+// its shape where it has one. `after_labelled` as parse_line takes it.
+Got take_line(Text *text, Shape *shape, bool after_labelled, unsigned char *bytes, Line *L,
+              const unsigned char **line)
+{
+	std::size_t n, width = alike_at(text, shape);
+	std::uint64_t number;
+	if (width > 0 && read_alike<true>(shape, text->data + text->pos, bytes, &number)) {
+		*line = text->data + text->pos;
+		text->pos += width;
+		*L = shape->read;
+		L->digits = *line + shape->digits_at;
+		L->numbered = true;
+		L->number = number;
+		return Got::LINE;
+	}
+	Got got = next_line(text, line, &n);
+	if (got != Got::LINE)
+		return got;
+	static Layout layout;
+	layout.learnable = false;
+	parse_line(*line, n, after_labelled, bytes, L, &layout);
+	if (layout.learnable)
+		learn_shape(shape, *L, *line, n, layout);
+	return Got::LINE;
+}
+
 constexpr unsigned BASES[3] = {16, 8, 10};
 enum { HEX, OCTAL, DECIMAL };
 
@@ -430,6 +812,8 @@ bool number_in(const unsigned char *p, std::size_t n, unsigned base, std::uint64
 // (a - b) modulo base to the power of n, n digits of that base.
 std::uint64_t step_of(std::uint64_t a, std::uint64_t b, unsigned base, std::size_t n)
 {
+	if (base == 16)
+		return n >= 16 ? a - b : (a - b) & ((std::uint64_t{1} << 4 * n) - 1);
 	std::uint64_t m = 1;
 	for (std::size_t k = 0; k < n && m != 0; k++)
 		m *= base;	// 16 to the 16th wraps to 0: modulo 2^64
@@ -467,19 +851,68 @@ struct Notes {
 	bool full;
 };
 
+// Adds `item` to the `count` items at *items, of room for *room, growing
+// them; false where memory has run out.
+template <typename T>
+bool append(T **items, std::size_t *count, std::size_t *room, const T &item)
+{
+	if (*count == *room) {
+		std::size_t more = std::max<std::size_t>(64, 2 * *room);
+		void *p = more < SIZE_MAX / sizeof(T) ? std::realloc(*items, more * sizeof(T)) : nullptr;
+		if (p == nullptr)
+			return false;
+		*items = static_cast<T *>(p);
+		*room = more;
+	}
+	(*items)[(*count)++] = item;
+	return true;
+}
+
 void add_note(Notes *notes, const Note &note)
 {
-	if (notes->count == notes->room) {
-		std::size_t room = std::max<std::size_t>(64, 2 * notes->room);
-		void *p = room < SIZE_MAX / sizeof(Note) ? std::realloc(notes->notes, room * sizeof(Note)) : nullptr;
-		if (p == nullptr) {
-			notes->full = true;
-			return;
-		}
-		notes->notes = static_cast<Note *>(p);
-		notes->room = room;
-	}
-	notes->notes[notes->count++] = note;
+	notes->full |= !append(&notes->notes, &notes->count, &notes->room, note);
+}
+
+// Where the values of lines laid out alike stand, and a stretch of such
+// lines: the second reading takes their values there and looks at nothing
+// else, the first having found them sound. Only stretches of STRETCH_LEAST
+// lines or more are noted, so that there are few.
+constexpr std::size_t STRETCH_LEAST = 16;
+
+struct Plan {
+	std::size_t len, count;
+	Kind kind;
+	bool labelled;
+	std::uint8_t value_at[SHAPE_MOST / 2];
+};
+
+struct Stretch {
+	std::uint64_t first, lines;
+	std::size_t plan;
+};
+
+struct Stretches {
+	Stretch *stretches;
+	std::size_t count, room, next;
+	Plan *plans;
+	std::size_t plan_count, plan_room;
+	bool full;	// one was left out: its lines are read in full
+};
+
+void add_stretch(Stretches *s, std::uint64_t first, std::uint64_t lines, const Shape &shape)
+{
+	Plan plan;
+	std::memset(&plan, 0, sizeof plan);	// padding too, for memcmp
+	plan.len = shape.len;
+	plan.count = shape.read.count;
+	plan.kind = shape.read.kind;
+	plan.labelled = shape.read.labelled;
+	std::memcpy(plan.value_at, shape.value_at, plan.count);
+	bool same = s->plan_count > 0 && std::memcmp(&s->plans[s->plan_count - 1], &plan, sizeof plan) == 0;
+	if (!same && !append(&s->plans, &s->plan_count, &s->plan_room, plan))
+		s->full = true;
+	else if (!append(&s->stretches, &s->count, &s->room, Stretch{first, lines, s->plan_count - 1}))
+		s->full = true;
 }
 
 // The first reading: every line found sound, in order, its labels checked.
@@ -512,6 +945,7 @@ struct Walk {
 	unsigned char text[TOKEN_SHOWN + 4];
 	std::size_t text_kept, text_len;
 	Notes notes;
+	Stretches stretches;
 	Stored *kept;		// for a file that cannot be read twice
 };
 
@@ -550,16 +984,25 @@ int first_alive(const Walk *w)
 
 // A label on `line`, of the n digits at p: held against the values since
 // the last. False where no reading is left.
-bool check_label(Walk *w, const unsigned char *p, std::size_t n, bool od, std::uint64_t line)
+bool check_label(Walk *w, const Line &L, std::uint64_t line)
 {
-	std::uint64_t number[3];
-	bool valid[3];
-	for (int r = 0; r < 3; r++)
-		valid[r] = number_in(p, n, BASES[r], &number[r]);
+	std::uint64_t number[3] = {};
+	bool valid[3] = {};
+	std::size_t n = L.ndigits;
+	for (int r = 0; r < 3; r++) {
+		if (!w->alive[r])
+			continue;
+		if (r == HEX && L.numbered) {
+			number[r] = L.number;
+			valid[r] = true;
+		} else {
+			valid[r] = number_in(L.digits, n, BASES[r], &number[r]);
+		}
+	}
 	if (!w->labelled) {
 		w->labelled = true;
-		w->alive[OCTAL] = od && valid[OCTAL];
-		w->alive[DECIMAL] = od && valid[DECIMAL];
+		w->alive[OCTAL] = L.od && valid[OCTAL];
+		w->alive[DECIMAL] = L.od && valid[DECIMAL];
 	}
 	for (int r = 0; r < 3; r++) {
 		if (!w->alive[r])
@@ -710,7 +1153,7 @@ bool walk_line(Walk *w, const Line &L, const unsigned char *t, const unsigned ch
 	default:
 		break;
 	}
-	if (L.labelled && !check_label(w, L.digits, L.ndigits, L.od, line))
+	if (L.labelled && !check_label(w, L, line))
 		return false;
 	if (L.kind != Kind::LABEL)
 		add_bytes(w, bytes, L.count, line);
@@ -728,6 +1171,7 @@ struct Dump {
 	Text text;
 	Walk walk;
 	unsigned char bytes[DUMP_LINE_MOST / 2 + 2];	// of the line read last
+	Shape shape;		// of the lines of values read last
 	// The second reading: the line read last, the bytes of it and of a
 	// `*` still to hand out, and what the next line's reading depends on.
 	std::uint64_t line;
@@ -740,7 +1184,74 @@ struct Dump {
 	unsigned char last_bytes[DUMP_LINE_MOST / 2 + 2];	// of the last line of values
 	std::size_t last_count;
 	std::uint64_t skip_left;
+	const Plan *plan;	// of the stretch being read, stretch_left lines of it left
+	std::uint64_t stretch_left;
 };
+
+// Lines laid out alike, one after another, as a program prints a dump: each
+// read and walked with a look at each place, until one is not, or where
+// labels may be other than hexadecimal. True where the line that holds
+// value `want` was reached.
+bool alike_lines(Dump *d, std::uint64_t want)
+{
+	Walk *w = &d->walk;
+	const Shape &shape = d->shape;
+	const Line &read = shape.read;
+	std::size_t count = read.count;
+	if (read.labelled && (!w->labelled || w->alive[OCTAL] || w->alive[DECIMAL]))
+		return false;
+	// Of a file read again, only the last line's values are wanted, for a
+	// `*` after it: read where it still stands, before more is read.
+	const unsigned char *last = nullptr;
+	auto keep_last = [&] {
+		if (last != nullptr)
+			for (std::size_t k = 0; k < count; k++)
+				w->last_bytes[k] = static_cast<unsigned char>(pair_at(last + shape.value_at[k]));
+		last = nullptr;
+	};
+	bool reached = false;
+	std::uint64_t first = w->line + 1;
+	// Readings other than the hexadecimal are left only before a label.
+	int readings = w->alive[OCTAL] || w->alive[DECIMAL] ? 3 : 1;
+	for (std::uint64_t number;;) {
+		if (d->text.len - d->text.pos < shape.len + 2)
+			keep_last();
+		std::size_t width = alike_at(&d->text, &shape);
+		const unsigned char *t = d->text.data + d->text.pos;
+		if (width == 0 ||
+		    !(w->kept == nullptr ? check_alike(&shape, t, &number) : read_alike<true>(&shape, t, d->bytes, &number)) ||
+		    (read.labelled && step_of(number, w->number[HEX], 16, read.ndigits) != w->since[HEX]) ||
+		    (w->kept != nullptr && w->kept->full))
+			break;
+		d->text.pos += width;
+		w->line++;
+		if (read.labelled) {
+			w->number[HEX] = number;
+			w->since[HEX] = 0;
+			w->label_line = w->line;
+		}
+		if (w->kept != nullptr) {
+			add_bytes(w, d->bytes, count, w->line);
+		} else {
+			for (int r = 0; r < readings; r++) {
+				w->since[r] += count;
+				w->total[r] += count;
+			}
+			w->last_count = count;
+			last = t;
+		}
+		w->last = read.kind;
+		w->last_labelled = read.labelled;
+		if (w->total[HEX] >= want) {
+			reached = true;
+			break;
+		}
+	}
+	keep_last();
+	if (w->kept == nullptr && w->line + 1 - first >= STRETCH_LEAST)
+		add_stretch(&w->stretches, first, w->line + 1 - first, shape);
+	return reached;
+}
 
 // Reads the dump through, or as far as the line that holds value `want`,
 // taking each line. False at its first fault, in d->walk.found.
@@ -750,17 +1261,17 @@ bool read_through(Dump *d, std::uint64_t want)
 	if (want == 0)
 		return true;
 	for (;;) {
+		if (d->shape.len > 0 && !w->star && !w->ruler && alike_lines(d, want))
+			return true;
 		const unsigned char *t = nullptr;
-		std::size_t n = 0;
 		Line L{};
 		w->line++;
-		Got got = next_line(&d->text, &t, &n);
+		Got got = take_line(&d->text, &d->shape, w->last == Kind::STAR || (w->last == Kind::VALUES && w->last_labelled),
+		                    d->bytes, &L, &t);
 		if (got == Got::END)
 			break;
 		if (got == Got::LONG)
 			L.kind = Kind::LONG;
-		else
-			parse_line(t, n, w->last == Kind::STAR || (w->last == Kind::VALUES && w->last_labelled), d->bytes, &L);
 		if (!walk_line(w, L, t, d->bytes))
 			return false;
 		if (w->notes.full || (w->kept != nullptr && w->kept->full)) {
@@ -898,12 +1409,11 @@ bool next_bytes(Dump *d)
 	Notes &notes = d->walk.notes;
 	for (;;) {
 		const unsigned char *t = nullptr;
-		std::size_t n = 0;
 		Line L{};
 		d->line++;
-		if (next_line(&d->text, &t, &n) != Got::LINE)
+		if (take_line(&d->text, &d->shape, d->last == Kind::STAR || (d->last == Kind::VALUES && d->last_labelled),
+		              d->bytes, &L, &t) != Got::LINE)
 			return false;
-		parse_line(t, n, d->last == Kind::STAR || (d->last == Kind::VALUES && d->last_labelled), d->bytes, &L);
 		const Note *note = notes.next < notes.count && notes.notes[notes.next].line == d->line
 		                           ? &notes.notes[notes.next] : nullptr;
 		switch (L.kind) {
@@ -959,6 +1469,104 @@ bool next_bytes(Dump *d)
 	}
 }
 
+// The second reading's lines laid out alike, one after another, their values
+// straight into `to`, as many as fit in `room`; how many.
+std::size_t alike_bytes(Dump *d, Image *image, unsigned char *to, std::size_t room)
+{
+	const Shape &shape = d->shape;
+	const Notes &notes = d->walk.notes;
+	std::size_t count = shape.read.count, got = 0;
+	std::uint64_t number;
+	if (shape.len == 0 || d->skip_left > 0)
+		return 0;
+	std::uint64_t noted = notes.next < notes.count ? notes.notes[notes.next].line : 0;
+	while (count <= room - got && count <= image->left && noted != d->line + 1) {
+		std::size_t width = alike_at(&d->text, &shape);
+		if (width == 0 || !read_alike<false>(&shape, d->text.data + d->text.pos, to + got, &number) ||
+		    !at_line(image, d->line + 1))
+			break;
+		d->text.pos += width;
+		d->line++;
+		got += count;
+		image->offset += count;
+		image->left -= count;
+	}
+	if (got > 0) {
+		std::memcpy(d->last_bytes, to + got - count, count);
+		d->last_count = count;
+		d->last = shape.read.kind;
+		d->last_labelled = shape.read.labelled;
+	}
+	return got;
+}
+
+// The values of the stretch's next lines, each whole one straight into
+// `to` while they fit in `room` and the image; then, where one does not, or
+// some are skipped, into d->bytes, to be handed out as a line read in full
+// is. How many went into `to`, into *got; false, with the image failed,
+// where the file no longer reads as it did, or where there is no room for a
+// line's run.
+bool stretch_lines(Dump *d, Image *image, unsigned char *to, std::size_t room, std::size_t *got)
+{
+	const Plan &plan = *d->plan;
+	const std::uint8_t *at = plan.value_at;
+	std::size_t n = plan.len, count = plan.count;
+	bool sound = true, taken = false;
+	*got = 0;
+	while (d->stretch_left > 0) {
+		std::size_t have = d->text.len - d->text.pos;
+		if (have < n + 2)
+			have = text_at_hand(&d->text, n + 2);
+		const unsigned char *p = d->text.data + d->text.pos;
+		if (have <= n || (p[n] != '\n' && p[n] != '\r')) {
+			image->failed = true;
+			sound = false;
+			break;
+		}
+		bool whole = count <= room - *got && count <= image->left && d->skip_left == 0;
+		if (whole && !at_line(image, d->line + 1)) {
+			sound = false;
+			break;
+		}
+		unsigned char *bytes = whole ? to + *got : d->bytes;
+		unsigned bad = 0;
+		for (std::size_t k = 0; k < count; k++) {
+			unsigned v = pair_at(p + at[k]);
+			bad |= v;
+			bytes[k] = static_cast<unsigned char>(v);
+		}
+		if (bad & NO_PAIR) {
+			image->failed = true;
+			sound = false;
+			break;
+		}
+		d->text.pos += n + 1 + (p[n] == '\r' && n + 1 < have && p[n + 1] == '\n');
+		d->line++;
+		d->stretch_left--;
+		taken = true;
+		if (!whole) {
+			std::size_t passed = static_cast<std::size_t>(std::min<std::uint64_t>(d->skip_left, count));
+			d->at = passed;
+			d->count = count;
+			d->skip_left -= passed;
+			std::memcpy(d->last_bytes, bytes, count);
+			break;
+		}
+		*got += count;
+		image->offset += count;
+		image->left -= count;
+		// The last line's values, for a `*` after the stretch.
+		if (d->stretch_left == 0)
+			std::memcpy(d->last_bytes, bytes, count);
+	}
+	if (taken) {
+		d->last_count = count;
+		d->last = plan.kind;
+		d->last_labelled = plan.labelled;
+	}
+	return sound;
+}
+
 std::size_t read_dump(Image *image, unsigned char *to, std::size_t room, std::uint64_t keep, bool *ended)
 {
 	Dump *d = static_cast<Dump *>(image->reader);
@@ -967,7 +1575,24 @@ std::size_t read_dump(Image *image, unsigned char *to, std::size_t room, std::ui
 	keep_lines(image, keep);
 	while (n < room && image->left > 0 && !image->failed) {
 		if (d->at == d->count && d->repeat_left == 0) {
-			if (!next_bytes(d))
+			Stretches &stretches = d->walk.stretches;
+			if (d->stretch_left == 0 && stretches.next < stretches.count &&
+			    stretches.stretches[stretches.next].first == d->line + 1) {
+				const Stretch &next = stretches.stretches[stretches.next++];
+				d->plan = &stretches.plans[next.plan];
+				d->stretch_left = next.lines;
+			}
+			if (d->stretch_left > 0) {
+				std::size_t got;
+				bool sound = stretch_lines(d, image, to + n, room - n, &got);
+				n += got;
+				if (!sound)
+					break;
+				continue;
+			}
+			std::size_t got = alike_bytes(d, image, to + n, room - n);
+			n += got;
+			if (got == 0 && !next_bytes(d))
 				image->failed = true;	// the file changed since it was found sound
 			continue;
 		}
@@ -999,15 +1624,19 @@ bool open_dump(Image *image, std::FILE *in, const char *name, std::uint64_t skip
 {
 	static Dump dump;
 	static Stored kept;
+	static const bool made = (make_pair_values(), true);
+	(void)made;
 	Dump *d = &dump;
 	Walk *w = &d->walk;
 	std::uint64_t size, at = 0;
 	bool twice = regular_size(in, &size) && tell_file(in, &at);
 	std::uint64_t want = length > UINT64_MAX - skip ? UINT64_MAX : skip + length;
 
-	Notes notes = w->notes;		// its memory, kept from run to run
+	Notes notes = w->notes;		// their memory, kept from run to run
+	Stretches stretches = w->stretches;
 	std::memset(d, 0, sizeof *d);	// all of it touched, for any dump
 	w->notes = {notes.notes, 0, notes.room, 0, false};
+	w->stretches = {stretches.stretches, 0, stretches.room, 0, stretches.plans, 0, stretches.plan_room, false};
 	w->alive[HEX] = w->alive[OCTAL] = w->alive[DECIMAL] = true;
 	w->last = Kind::BLANK;
 	clear_stored(&kept);
@@ -1054,6 +1683,7 @@ bool open_dump(Image *image, std::FILE *in, const char *name, std::uint64_t skip
 		return false;
 	}
 	open_text(&d->text, in);
+	d->shape.len = 0;
 	d->reading = r;
 	d->last = Kind::BLANK;
 	d->skip_left = skip;

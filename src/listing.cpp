@@ -105,7 +105,7 @@ std::size_t label_width(Listing *l)
 		return width;
 	// What follows the blanks after it: as far as can be held at once.
 	for (std::size_t k = width, w;; k += w) {
-		if (k + 4 > n && (n = text_at_hand(&l->text, std::min(k + 4, sizeof l->text.data))) < k + 1)
+		if (k + 4 > n && (n = text_at_hand(&l->text, std::min(k + 4, TEXT_HELD))) < k + 1)
 			return 0;
 		switch (classify(l->text.data + l->text.pos + k, n - k, &w)) {
 		case Next::BLANK:
@@ -388,7 +388,7 @@ std::size_t take_values(Listing *l, const char *text, std::size_t count)
 			std::size_t at = static_cast<std::size_t>(p - l->text.data);
 			bool found = (l->line_values && line == l->line) || (taken - before) * 2 > LINE_AHEAD;
 			std::size_t keep = found ? at : line == l->line ? start : line_begun(l, at);
-			if (at - keep > sizeof l->text.data / 2)
+			if (at - keep > TEXT_HELD / 2)
 				break;
 			l->text.pos = keep;
 			if (text_at_hand(&l->text, at - keep + 4) < at - keep + 4)

@@ -53,7 +53,7 @@ void decode_utf16(Text *t)
 	unsigned char raw[8192];
 	// A unit makes at most three bytes of UTF-8; a waiting surrogate and a
 	// half unit at the end of the file at most three more each.
-	std::size_t units = std::min(sizeof raw / 2, (sizeof t->data - t->len - 6) / 3);
+	std::size_t units = std::min(sizeof raw / 2, (TEXT_HELD - t->len - 6) / 3);
 	std::size_t got = 0;
 	if (t->odd_byte >= 0)
 		raw[got++] = static_cast<unsigned char>(t->odd_byte);
@@ -120,7 +120,7 @@ void open_text(Text *t, std::FILE *in)
 		if (t->utf16) {
 			decode_utf16(t);
 		} else {
-			std::size_t room = sizeof t->data - t->len;
+			std::size_t room = TEXT_HELD - t->len;
 			std::size_t n = std::fread(t->data + t->len, 1, room, t->file);
 			t->len += n;
 			t->file_ended = n < room;

@@ -8,6 +8,11 @@
 #include <cstdint>
 #include <cstdio>
 
+// What a Text holds at a time, and the bytes past it that wide loads may
+// read.
+inline constexpr std::size_t TEXT_HELD = 65536;
+inline constexpr std::size_t TEXT_SLACK = 16;
+
 struct Text {
 	std::FILE *file;
 	bool utf16, big_endian;
@@ -20,7 +25,7 @@ struct Text {
 	std::size_t pos, len;
 	std::uint64_t base;
 	bool file_ended;	// the last fread came back short
-	unsigned char data[65536];
+	unsigned char data[TEXT_HELD + TEXT_SLACK];
 };
 
 // Readies `text` to read `in` from its current position, taking its byte
