@@ -14,7 +14,10 @@ come from SHA-256, so each run makes the same files.
   rom-lacks-line.bin  rom.bin with the 16 bytes at offset 500 left out
   game.hex            game.bin as Intel HEX, 16 bytes a record, as objcopy writes it
   game.srec           game.bin as S-records, 32 bytes a record, as srec_cat writes them
-  typed.txt           game.bin as a hex dump typed in, the byte at C323 left out on line 51
+  typed.txt           game.bin as a hex dump typed in, a label on each line, the line of
+                      C130 left out after line 19
+  typed-bare.txt      the same without labels, the byte at C323 left out on line 51
+  game.xxd            game.bin as xxd prints it at C000 (xxd -o 0xC000)
   typed-sample.txt    sample.bin's listing as typed from a page: a heading, labels, a page
                       footer, and 4O typed for 40
   hello.prg           a Commodore 64 program that loads at 0801: a BASIC line, 10 SYS 2061,
@@ -56,15 +59,29 @@ def s_records(image, address):
     return ("\n".join(records) + "\n").encode()
 
 
-def typed_dump(image, address, lost):
+def typed_dump(image, address, lost_line=None, lost_byte=None, labels=True):
     """The dump as typed from a magazine: a label, 16 values a line, and the
-    byte at offset `lost` left out."""
+    line of the byte at offset `lost_line` or the byte at `lost_byte` left
+    out."""
     lines = []
     for k in range(0, len(image), 16):
         values = ["%02X" % b for b in image[k:k + 16]]
-        if k <= lost < k + 16:
-            del values[lost - k]
-        lines.append("%04X: %s\n" % (address + k, " ".join(values)))
+        if lost_byte is not None and k <= lost_byte < k + 16:
+            del values[lost_byte - k]
+        if lost_line is None or not k <= lost_line < k + 16:
+            lines.append(("%04X: " % (address + k) if labels else "") + " ".join(values) + "\n")
+    return "".join(lines).encode()
+
+
+def xxd(image, address):
+    """The image as xxd prints it: groups of two bytes, and each byte as its
+    character, or '.'."""
+    lines = []
+    for k in range(0, len(image), 16):
+        row = image[k:k + 16]
+        groups = " ".join(row[i:i + 2].hex() for i in range(0, len(row), 2))
+        shown = "".join(chr(b) if 0x20 <= b <= 0x7E else "." for b in row)
+        lines.append("%08x: %-39s  %s\n" % (address + k, groups, shown))
     return "".join(lines).encode()
 
 
@@ -106,7 +123,9 @@ def main():
         "rom-lacks-line.bin": rom[:0x500] + rom[0x510:],
         "game.hex": intel_hex(game, 0xC000),
         "game.srec": s_records(game, 0xC000),
-        "typed.txt": typed_dump(game, 0xC000, 0x323),
+        "typed.txt": typed_dump(game, 0xC000, lost_line=0x130),
+        "typed-bare.txt": typed_dump(game, 0xC000, lost_byte=0x323, labels=False),
+        "game.xxd": xxd(game, 0xC000),
         "hello.prg": c64_program(),
         "typed-sample.txt": b"Checksums of sample.bin\n"
                             b"4000: 42 F6 F5 EC 97 4O 93 84 17 B1 10 5A 13 1C B9 8D\n"

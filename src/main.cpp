@@ -15,9 +15,9 @@
 #include "check.h"
 #include "dump.h"
 #include "image.h"
-#include "shown.h"
 #include "records.h"
 #include "scan.h"
+#include "shown.h"
 
 static const char usage[] = "usage: rowtally start-address file-name\n";
 
@@ -34,8 +34,8 @@ static const char help[] =
 	"                   report each slip: a value wrong, missing or extra\n"
 	"  --format=NAME    what file-name holds: binary, the image byte for byte\n"
 	"                   (the default); ihex, Intel HEX records; srec,\n"
-	"                   Motorola S-records; dump, the bytes as hexadecimal\n"
-	"                   values, as a listing holds them\n"
+	"                   Motorola S-records; dump, a hex dump, typed or as\n"
+	"                   xxd, hexdump -C, od or a monitor prints it\n"
 	"  --skip=N         the image begins after the file's first N bytes (of a\n"
 	"                   dump, values); not for ihex and srec\n"
 	"  --length=N       the image is at most N bytes from there (ihex and\n"
