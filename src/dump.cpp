@@ -553,13 +553,10 @@ inline unsigned pair_at(const unsigned char *p)
 	return pair_values[two_at(p)];
 }
 
-// Reads the shape->len bytes at t as a line of `shape`, its values into
-// `bytes` and, where LABEL, its label's number into *number; false where
-// they are not laid out alike, or where parse_line might read them
-// otherwise. The bytes up to TEXT_SLACK past the line can be read. The
-// second reading of a file found sound needs no label.
-template <bool LABEL>
-bool read_alike(const Shape *shape, const unsigned char *t, unsigned char *bytes, std::uint64_t *number)
+// Whether the shape->len bytes at t hold what `shape` holds where it holds
+// other than digits and a column. The bytes up to TEXT_SLACK past the
+// line can be read.
+inline bool laid_alike(const Shape *shape, const unsigned char *t)
 {
 	std::size_t n = shape->len;
 #if defined(USE_SSE2)
@@ -577,6 +574,38 @@ bool read_alike(const Shape *shape, const unsigned char *t, unsigned char *bytes
 		if ((t[i] & shape->fixed[i]) != shape->kept[i])
 			return false;
 #endif
+	return true;
+}
+
+// The number of the label of the line of `shape` at t, its digits' sound
+// or else NO_PAIR into *bad.
+inline std::uint64_t label_number(const Shape *shape, const unsigned char *t, unsigned *bad)
+{
+	const unsigned char *d = t + shape->digits_at;
+	std::size_t n = shape->read.ndigits, j = n % 2;
+	std::uint64_t x = 0;
+	if (j != 0) {
+		*bad |= hex_table.value[d[0]] < 0 ? NO_PAIR : 0;
+		x = hex_table.nibble[d[0]];
+	}
+	for (; j < n; j += 2) {
+		unsigned v = pair_at(d + j);
+		*bad |= v;
+		x = x << 8 | (v & 0xFF);
+	}
+	return x;
+}
+
+// Reads the shape->len bytes at t as a line of `shape`, its values into
+// `bytes` and, where LABEL, its label's number into *number; false where
+// they are not laid out alike, or where parse_line might read them
+// otherwise. The bytes up to TEXT_SLACK past the line can be read. The
+// second reading of a file found sound needs no label.
+template <bool LABEL>
+bool read_alike(const Shape *shape, const unsigned char *t, unsigned char *bytes, std::uint64_t *number)
+{
+	if (!laid_alike(shape, t))
+		return false;
 	const Line &read = shape->read;
 	std::size_t count = read.count;
 	const std::uint8_t *at = shape->value_at;
@@ -596,20 +625,7 @@ bool read_alike(const Shape *shape, const unsigned char *t, unsigned char *bytes
 		bad |= v;
 		bytes[k] = static_cast<unsigned char>(v);
 	}
-	std::uint64_t x = 0;
-	if (LABEL && read.labelled) {
-		const unsigned char *d = t + shape->digits_at;
-		std::size_t j = read.ndigits % 2;
-		if (j != 0) {
-			bad |= hex_table.value[d[0]] < 0 ? NO_PAIR : 0;
-			x = hex_table.nibble[d[0]];
-		}
-		for (; j < read.ndigits; j += 2) {
-			unsigned v = pair_at(d + j);
-			bad |= v;
-			x = x << 8 | (v & 0xFF);
-		}
-	}
+	std::uint64_t x = LABEL && read.labelled ? label_number(shape, t, &bad) : 0;
 	if (bad & NO_PAIR)
 		return false;
 	*number = x;
@@ -671,22 +687,8 @@ bool check_alike(const Shape *shape, const unsigned char *t, std::uint64_t *numb
 		unsigned char bytes[SHAPE_MOST / 2];
 		return read_alike<true>(shape, t, bytes, number);
 	}
-	std::size_t n = shape->len;
-#if defined(USE_SSE2)
-	__m128i differ = _mm_setzero_si128();
-	for (std::size_t i = 0; i < n; i += 16) {
-		__m128i got = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + i));
-		__m128i fixed = _mm_loadu_si128(reinterpret_cast<const __m128i *>(shape->fixed + i));
-		__m128i kept = _mm_loadu_si128(reinterpret_cast<const __m128i *>(shape->kept + i));
-		differ = _mm_or_si128(differ, _mm_xor_si128(_mm_and_si128(got, fixed), kept));
-	}
-	if (_mm_movemask_epi8(_mm_cmpeq_epi8(differ, _mm_setzero_si128())) != 0xFFFF)
+	if (!laid_alike(shape, t))
 		return false;
-#else
-	for (std::size_t i = 0; i < n; i++)
-		if ((t[i] & shape->fixed[i]) != shape->kept[i])
-			return false;
-#endif
 	unsigned differs = 0;
 	std::size_t k = 0;
 	if (shape->column) {
@@ -702,22 +704,9 @@ bool check_alike(const Shape *shape, const unsigned char *t, std::uint64_t *numb
 		if (k < count)
 			differs |= pair_values[two_at(t + at[k])] & NO_PAIR;
 	}
-	std::uint64_t x = 0;
-	if (read.labelled) {
-		const unsigned char *d = t + shape->digits_at;
-		std::size_t j = read.ndigits % 2;
-		if (j != 0) {
-			differs |= hex_table.value[d[0]] < 0 ? NO_PAIR : 0;
-			x = hex_table.nibble[d[0]];
-		}
-		for (; j < read.ndigits; j += 2) {
-			unsigned v = pair_at(d + j);
-			differs |= v & NO_PAIR;
-			x = x << 8 | (v & 0xFF);
-		}
-	}
-	*number = x;
-	return differs == 0;
+	unsigned bad = 0;
+	*number = read.labelled ? label_number(shape, t, &bad) : 0;
+	return differs == 0 && (bad & NO_PAIR) == 0;
 }
 
 // The line of `shape` at p, if the line at hand is one: its length with its
