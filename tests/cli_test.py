@@ -76,6 +76,7 @@ class Case(NamedTuple):
     large: bool = False
     listing: Optional[bytes] = None  # written to listing_name
     listing_name: str = "listing.txt"
+    needs: str = ""  # the program that made the image: the case is skipped where it is missing
 
 
 HELP = Tail("The manual: man rowtally; on Windows, README.txt beside rowtally.exe.\n", 30)
@@ -740,6 +741,39 @@ CASES = [
         bytes([0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88]), args=("--format=dump", "C000"), image_name="image.txt"),
 ]
 
+# Dumps as programs print them, read right: made here from images whose
+# character columns hold '.' for itself and for bytes outside 20-7E, blanks
+# at their ends, and text that looks like values.
+DUMPED = b"rowtally\x00\xffv1.6\xe9\n reads dumps! \x00  \xe9\xff~ end"
+REPEATED = DUMPED[:16] + bytes(48) + DUMPED[16:32]  # a row repeated: a * line
+HEX_TEXT = b"A9 00 8D 20 D0 60 EA\r\n"
+
+
+def made_by(command, image):
+    """`image` as `command` dumps it, or None where the program is missing."""
+    if not shutil.which(command[0]):
+        return None
+    with tempfile.TemporaryDirectory() as folder:
+        Path(folder, "image.bin").write_bytes(image)
+        return subprocess.run([*command, "image.bin"], cwd=folder, capture_output=True, check=True,
+                              env={**os.environ, "LC_ALL": "C"}).stdout
+
+
+XXD, XXD_G1, XXD_P, XXD_A = ["xxd"], ["xxd", "-g1"], ["xxd", "-p"], ["xxd", "-a"]
+HEXDUMP_C, HEXDUMP_CV, HD = ["hexdump", "-C"], ["hexdump", "-C", "-v"], ["hd"]
+OD, OD_XZ, OD_D, OD_N = ["od", "-t", "x1"], ["od", "-A", "x", "-t", "x1z"], ["od", "-A", "d", "-t", "x1"], \
+    ["od", "-A", "n", "-t", "x1"]
+CASES += [
+    Case(f"format: a dump by {' '.join(command)}, {what}", ["--format=dump", "C000", "image.txt"],
+         made_by(command, image), scanned(image, 0xC000), image_name="image.txt", needs=command[0])
+    for what, image, commands in [
+        ("40 bytes", DUMPED, [XXD, XXD_G1, XXD_P, HEXDUMP_C, HD, OD, OD_XZ, OD_D, OD_N]),
+        ("64 zero bytes", bytes(64), [XXD_A, XXD_P, HEXDUMP_C, HEXDUMP_CV, HD, ["od", "-A", "x", "-t", "x1"], OD_XZ,
+                                      OD_D]),
+        ("a row repeated", REPEATED, [XXD_A, HEXDUMP_C, HD, OD, OD_XZ, OD_D]),
+        ("hex text", HEX_TEXT, [XXD, XXD_G1, HEXDUMP_C, OD_XZ]),
+    ] for command in commands]
+
 # Images that begin between rows, as a C64 program does at 0801: in each
 # format, plain, and checked against their own output and with a byte of
 # their first whole row wrong.
@@ -898,8 +932,9 @@ def main():
     options = parser.parse_args()
     options.command[-1] = os.path.abspath(options.command[-1])  # the tool; cases run elsewhere
 
+    missing = sorted({c.needs for c in CASES if c.needs and not shutil.which(c.needs)})
     cases = [c for c in CASES
-             if not (c.posix and options.no_posix or c.large and options.no_large)]
+             if not (c.posix and options.no_posix or c.large and options.no_large or c.needs in missing)]
     # In parallel: under Wine, each run alone costs seconds of start-up.
     with ThreadPoolExecutor(max_workers=8) as pool:
         results = pool.map(lambda case: run(options.command, case, options.crlf), cases)
@@ -909,6 +944,8 @@ def main():
             failed += 1
             print(f"FAIL {case.name}: {case.args}", *faults, sep="\n")
     print(f"{len(cases) - failed} passed, {failed} failed, {len(CASES) - len(cases)} skipped")
+    if missing:
+        print(f"{', '.join(missing)} not installed: the dumps they print not read")
     if shutil.which("srec_cat"):
         faults = srecord_faults(options.command)
         print(*faults, f"srec_cat: {len(faults)} files of records read otherwise", sep="\n")
