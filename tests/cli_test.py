@@ -761,18 +761,59 @@ def made_by(command, image):
 
 XXD, XXD_G1, XXD_P, XXD_A = ["xxd"], ["xxd", "-g1"], ["xxd", "-p"], ["xxd", "-a"]
 HEXDUMP_C, HEXDUMP_CV, HD = ["hexdump", "-C"], ["hexdump", "-C", "-v"], ["hd"]
-OD, OD_XZ, OD_D, OD_N = ["od", "-t", "x1"], ["od", "-A", "x", "-t", "x1z"], ["od", "-A", "d", "-t", "x1"], \
-    ["od", "-A", "n", "-t", "x1"]
+OD, OD_X, OD_D, OD_N = (["od", *offsets, "-t", "x1"] for offsets in ([], ["-A", "x"], ["-A", "d"], ["-A", "n"]))
+OD_XZ = ["od", "-A", "x", "-t", "x1z"]
 CASES += [
     Case(f"format: a dump by {' '.join(command)}, {what}", ["--format=dump", "C000", "image.txt"],
          made_by(command, image), scanned(image, 0xC000), image_name="image.txt", needs=command[0])
     for what, image, commands in [
         ("40 bytes", DUMPED, [XXD, XXD_G1, XXD_P, HEXDUMP_C, HD, OD, OD_XZ, OD_D, OD_N]),
-        ("64 zero bytes", bytes(64), [XXD_A, XXD_P, HEXDUMP_C, HEXDUMP_CV, HD, ["od", "-A", "x", "-t", "x1"], OD_XZ,
-                                      OD_D]),
+        ("64 zero bytes", bytes(64), [XXD_A, XXD_P, HEXDUMP_C, HEXDUMP_CV, HD, OD_X, OD_XZ, OD_D]),
         ("a row repeated", REPEATED, [XXD_A, HEXDUMP_C, HD, OD, OD_XZ, OD_D]),
         ("hex text", HEX_TEXT, [XXD, XXD_G1, HEXDUMP_C, OD_XZ]),
     ] for command in commands]
+
+
+def hexes(row):
+    return " ".join("%02X" % b for b in row)
+
+
+def column(row, latin1=False):
+    """`row` as characters, as dumps show them: bytes outside 20-7E as '.',
+    or those from A0 on as Latin-1's, as Windows shows them."""
+    return "".join(chr(b) if 0x20 <= b < 0x7F or latin1 and b >= 0xA0 else "." for b in row)
+
+
+def laid_out(line, per_line=16, image=DUMPED, head="", tail=""):
+    return head + "".join(line(k, image[k:k + per_line]) for k in range(0, len(image), per_line)) + tail
+
+
+RULER = hexes(range(16))
+PS5 = laid_out(lambda k, row: "%08X   %-47s  %s\n" % (k, hexes(row), column(row, True)),
+               head=f"\n           Path: C:\\Users\\me\\image.bin\n\n           {RULER}\n\n", tail="\n\n")
+# Dumps as monitors, DEBUG and Windows print them, typed here as they lay them out.
+CASES += [fmt(f"a dump by {name}", text, scanned(DUMPED, start), args=("--format=dump", "%X" % start),
+              image_name="image.txt")
+          for name, start, text in [
+              ("PowerShell 5's Format-Hex", 0, PS5),
+              ("PowerShell 5's Format-Hex, saved by > as UTF-16", 0, PS5.replace("\n", "\r\n").encode("utf-16")),
+              ("PowerShell 7's Format-Hex", 0, laid_out(
+                  lambda k, row: "%016X %-47s %s\n" % (k, hexes(row), column(row, True)),
+                  head="\n   Label: C:\\Users\\me\\image.bin\n\n          Offset Bytes" + " " * 43 + "Ascii\n"
+                       + " " * 17 + RULER + "\n          ------ " + "-" * 47 + " -----\n")),
+              ("DEBUG", 0x100, laid_out(lambda k, row: "0B3C:%04X  %-47s   %s\n" % (
+                  0x100 + k, hexes(row[:8]) + "-" * (len(row) > 8) + hexes(row[8:]), column(row)), head="-d\n",
+                  tail="-q\n")),
+              ("the VICE monitor", 0xC000, laid_out(lambda k, row: ">C:%04x  %-50s   %s\n" % (
+                  0xC000 + k, "  ".join(hexes(row[g:g + 4]).lower() for g in range(0, len(row), 4)), column(row)),
+                  head="(C:$e5cf) m c000 c027\n", tail="(C:$c028) \n")),
+              ("the Apple II monitor", 0xC000, laid_out(lambda k, row: "%04X- %s\n" % (0xC000 + k, hexes(row)), 8,
+                                                        head="*C000.C027\n")),
+              ("a C64 monitor", 0xC000, laid_out(lambda k, row: ".:%04X %s %s\n" % (0xC000 + k, hexes(row), column(row)),
+                                                 8, head="m c000 c027\n")),
+              ("a hex editor's export", 0, laid_out(lambda k, row: "%08X  %-47s  %s\n" % (k, hexes(row), column(row)),
+                                                    head=f"Offset(h) {RULER}\n\n")),
+          ]]
 
 # Images that begin between rows, as a C64 program does at 0801: in each
 # format, plain, and checked against their own output and with a byte of
