@@ -234,7 +234,8 @@ def hexes(row):
 
 def piped(case):
     """`case` with its image read through a pipe."""
-    return case._replace(name=case.name + ", through a pipe", args=[*case.args[:-1], "/dev/stdin"],
+    out = case.out.replace(case.image_name + ":", "/dev/stdin:") if case.status else case.out
+    return case._replace(name=case.name + ", through a pipe", args=[*case.args[:-1], "/dev/stdin"], out=out,
                          wrap=("sh", "-c", f'cat {case.image_name} | "$@"', "sh"), posix=True)
 
 
@@ -242,6 +243,12 @@ def both_ways(case):
     """`case`, and the same read through a pipe: a dump's reader keeps what a
     pipe holds, and reads a file twice."""
     return [case, piped(case)]
+
+
+def column(row, latin1=False):
+    """`row` as characters, as dumps show them: bytes outside 20-7E as '.',
+    or those from A0 on as Latin-1's, as Windows shows them."""
+    return "".join(chr(b) if 0x20 <= b < 0x7F or latin1 and b >= 0xA0 else "." for b in row)
 
 
 def dumped(name, text, out, status=1, start="C000", options=(), **more):
@@ -256,6 +263,8 @@ GAME = (EXAMPLES / "game.bin").read_bytes()
 GAME_HEX = hex_file(GAME, 0xC000)
 GAME_OUT = scanned(GAME, 0xC000)
 GAME_LINES = dump_file(GAME, 0xC000).splitlines(True)
+GAME_XXD = ["%08x: %s  %s\n" % (k, hexes(GAME[k:k + 16]).lower(), column(GAME[k:k + 16]))  # as xxd -g1 prints it
+            for k in range(0, len(GAME), 16)]
 
 
 def fmt(name, text, out, status=0, args=("--format=ihex", "0"), image_name="image.hex", **more):
@@ -773,7 +782,7 @@ CASES = [
     fmt("a dump's labels of every form", "$C000: 11 22\nC002-33 44\nC004  55 66 77 88\n",
         bytes([0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88]), args=("--format=dump", "C000"), image_name="image.txt"),
     # A dump's labels hold it to itself: each step is the count of values between.
-    *[dumped(name, text, out) for name, text, out in [
+    *[case for name, text, out in [
         ("a value left out", "".join(line[:6] + line[9:] if k == 8 else line for k, line in enumerate(GAME_LINES)),
          ":9: 15 values, where the label on line 10 wants 16"),
         ("a line left out", "".join(GAME_LINES[:19] + GAME_LINES[20:]),
@@ -820,7 +829,19 @@ CASES = [
         ("a column one blank away that reads as DEBUG's values", "C000: 37 39 2D 32 30 79-20\n",
          ":1: 79-20 may be values or their characters"),
         ("a line too long", "11 22\n" + "x" * 32769 + "\n", ":2: line longer than 32768 bytes"),
-    ]],
+        # Faults among lines laid out alike, as long dumps are.
+        ("a character of xxd -g1's column mistyped", "".join(
+            line[:-3] + "#" + line[-2:] if k == 39 else line for k, line in enumerate(GAME_XXD)),
+         ":40: bad value " + GAME_XXD[39][59:-3] + "#" + GAME_XXD[39][-2]),
+        ("a value of xxd -g1 mistyped", "".join(
+            line[:10] + "00" + line[12:] if k == 39 else line for k, line in enumerate(GAME_XXD)),
+         ":40: bad value " + GAME_XXD[39][59:-1]),
+        ("a line of xxd -g1 left out", "".join(GAME_XXD[:39] + GAME_XXD[40:]),
+         ":39: 16 values, where the label on line 40 wants 32"),
+        ("od -A n: a line's last values as the characters of its first", "".join(
+            " %s\n" % hexes(GAME[k:k + 16]).lower() for k in range(0, 1024, 16)) + " 34 31 20 34 32 20 34 33 20 34 34 20 "
+         "41 42 43 44\n", ":65: 41 42 43 44 may be values or their characters"),
+    ] for case in both_ways(dumped(name, text, out))],
     *[dumped(name, text, out, 0, start, options) for name, text, out, start, options in [
         ("labels every fourth line", "".join(line if k % 4 == 0 else line[6:] for k, line in enumerate(GAME_LINES)),
          GAME, "C000", ()),
@@ -873,16 +894,11 @@ CASES += [
         ("64 zero bytes", bytes(64), [XXD_A, XXD_P, HEXDUMP_C, HEXDUMP_CV, HD, OD_X, OD_XZ, OD_D]),
         ("a row repeated", REPEATED, [XXD_A, HEXDUMP_C, HD, OD, OD_XZ, OD_D]),
         ("hex text", HEX_TEXT, [XXD, XXD_G1, HEXDUMP_C, OD_XZ]),
+        ("8 KiB, lines laid out alike", GAME, [XXD, XXD_G1, XXD_P, HEXDUMP_C, OD, OD_XZ, OD_N]),
     ] for command in commands
     for case in both_ways(Case(f"format: a dump by {' '.join(command)}, {what}", ["--format=dump", "C000", "image.txt"],
                                made_by(command, image), scanned(image, 0xC000), image_name="image.txt",
                                needs=command[0]))]
-
-
-def column(row, latin1=False):
-    """`row` as characters, as dumps show them: bytes outside 20-7E as '.',
-    or those from A0 on as Latin-1's, as Windows shows them."""
-    return "".join(chr(b) if 0x20 <= b < 0x7F or latin1 and b >= 0xA0 else "." for b in row)
 
 
 def laid_out(line, per_line=16, image=DUMPED, head="", tail=""):
