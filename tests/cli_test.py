@@ -76,6 +76,7 @@ class Case(NamedTuple):
     large: bool = False
     listing: Optional[bytes] = None  # written to listing_name
     listing_name: str = "listing.txt"
+    needs: str = ""  # the program that made the image: the case is skipped where it is missing
 
 
 HELP = Tail("The manual: man rowtally; on Windows, README.txt beside rowtally.exe.\n", 30)
@@ -219,9 +220,51 @@ def dump_file(image, address, per_line=16, labels=True):
                    for k in range(0, len(image), per_line))
 
 
+# Images to dump: their character columns hold '.' for itself and for bytes
+# outside 20-7E, blanks at their ends, and text that looks like values.
+DUMPED = b"rowtally\x00\xffv1.6\xe9\n reads dumps! \x00  \xe9\xff~ end"
+REPEATED = DUMPED[:16] + bytes(48) + DUMPED[16:32]  # a row repeated: a * line
+HEX_TEXT = b"A9 00 8D 20 D0 60 EA\r\n"
+ROW = " ".join(["00"] * 16)
+
+
+def hexes(row):
+    return " ".join("%02X" % b for b in row)
+
+
+def piped(case):
+    """`case` with its image read through a pipe."""
+    out = case.out.replace(case.image_name + ":", "/dev/stdin:") if case.status else case.out
+    return case._replace(name=case.name + ", through a pipe", args=[*case.args[:-1], "/dev/stdin"], out=out,
+                         wrap=("sh", "-c", f'cat {case.image_name} | "$@"', "sh"), posix=True)
+
+
+def both_ways(case):
+    """`case`, and the same read through a pipe: a dump's reader keeps what a
+    pipe holds, and reads a file twice."""
+    return [case, piped(case)]
+
+
+def column(row, latin1=False):
+    """`row` as characters, as dumps show them: bytes outside 20-7E as '.',
+    or those from A0 on as Latin-1's, as Windows shows them."""
+    return "".join(chr(b) if 0x20 <= b < 0x7F or latin1 and b >= 0xA0 else "." for b in row)
+
+
+def dumped(name, text, out, status=1, start="C000", options=(), **more):
+    """--format=dump of `text`; `out` a message after the file's name, or
+    bytes of the image it holds."""
+    if isinstance(out, str) and status:
+        out = "image.txt" + out + "\n"
+    return fmt(name, text, out, status, args=("--format=dump", *options, start), image_name="image.txt", **more)
+
+
 GAME = (EXAMPLES / "game.bin").read_bytes()
 GAME_HEX = hex_file(GAME, 0xC000)
 GAME_OUT = scanned(GAME, 0xC000)
+GAME_LINES = dump_file(GAME, 0xC000).splitlines(True)
+GAME_XXD = ["%08x: %s  %s\n" % (k, hexes(GAME[k:k + 16]).lower(), column(GAME[k:k + 16]))  # as xxd -g1 prints it
+            for k in range(0, len(GAME), 16)]
 
 
 def fmt(name, text, out, status=0, args=("--format=ihex", "0"), image_name="image.hex", **more):
@@ -738,7 +781,154 @@ CASES = [
         "image.txt:1: bad value zz\n", 1, args=("--format=dump", "C000"), image_name="image.txt"),
     fmt("a dump's labels of every form", "$C000: 11 22\nC002-33 44\nC004  55 66 77 88\n",
         bytes([0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88]), args=("--format=dump", "C000"), image_name="image.txt"),
+    # A dump's labels hold it to itself: each step is the count of values between.
+    *[case for name, text, out in [
+        ("a value left out", "".join(line[:6] + line[9:] if k == 8 else line for k, line in enumerate(GAME_LINES)),
+         ":9: 15 values, where the label on line 10 wants 16"),
+        ("a line left out", "".join(GAME_LINES[:19] + GAME_LINES[20:]),
+         ":19: 16 values, where the label on line 20 wants 32"),
+        ("a value left out, labels every fourth line", "".join(
+            line[9:] if k == 6 else line if k % 4 == 0 else line[6:] for k, line in enumerate(GAME_LINES)),
+         ":5-8: 63 values, where the label on line 9 wants 64"),
+        ("a label typed wrong", "C000: " + ROW + "\nC001: 00\n", ":1: 16 values, where the label on line 2 wants 1"),
+        ("one value", "C000: 11\nC002: 22\n", ":1: 1 value, where the label on line 2 wants 2"),
+        ("a step across FFFF short", "FFF0: " + ROW[3:] + "\n0000: 00\n",
+         ":1: 15 values, where the label on line 2 wants 16"),
+        ("labels alone, in hexadecimal where none fits", "0000000\n0000020\n",
+         ":1: 0 values, where the label on line 2 wants 32"),
+        ("four digits after a labelled line: a label", "0000: 11 22\n1122\n",
+         ":1: 2 values, where the label on line 2 wants 4386"),
+        ("a label's fault at its line, before a bad value", "C000: 11\nC002: 22\nC004: 3G\n",
+         ":1: 1 value, where the label on line 2 wants 2"),
+        ("a bad value before a label's fault", "C000: 11 22\nC002: 3G\nC010: 44\n", ":2: bad value 3G"),
+        ("od's octal offsets of a repeated row, read as hexadecimal too", "0000000 " + ROW + "\n*\n0000100\n",
+         ": * repeats by labels that may be octal, decimal or hexadecimal"),
+        ("a * first", "*\n0010 " + ROW + "\n", ":1: * with no line of values before it"),
+        ("a * after a line without a label", ROW + "\n*\n0040 " + ROW + "\n", ":2: * needs a label before and after it"),
+        ("a * as od -A n writes it", " " + ROW + "\n*\n 11 22\n", ":2: * needs a label before and after it"),
+        ("a * at the end", "0000: " + ROW + "\n*\n", ":2: * needs a label before and after it"),
+        ("a * before values without a label", "0000: " + ROW + "\n*\n" + ROW + "\n",
+         ":2: * needs a label before and after it"),
+        ("a * repeating part of a line", "0000: " + ROW + "\n*\n0018\n",
+         ":2: * cannot repeat 16 values to reach the label on line 3"),
+        ("a * repeating nothing", "0000: " + ROW + "\n*\n0010\n",
+         ":2: * cannot repeat 16 values to reach the label on line 3"),
+        ("values typed without blanks", "C008: 6D132CDED6237B2E\n", ":1: bad value 6D132CDED6237B2E"),
+        ("a typo after a label", "0010: 5O\n", ":1: bad value 5O"),
+        ("text after a label", "C020: start of table\n", ":1: bad value start"),
+        ("hexdump's 16-bit words", "".join("%07x %s\n" % (k, " ".join("%02x%02x" % (b, a) for a, b in zip(
+            DUMPED[k:k + 16:2], DUMPED[k + 1:k + 16:2]))) for k in range(0, 40, 16)) + "0000028\n",
+         ":1: bad value 6f72"),
+        ("xxd's groups with no column", "00000000: 726f 7774 616c 6c79\n", ":1: bad value 726f"),
+        ("xxd -i", "unsigned char image_bin[] = {\n" + ",\n".join(
+            "  " + ", ".join("0x%02x" % b for b in DUMPED[k:k + 12]) for k in range(0, 40, 12))
+         + "\n};\nunsigned int image_bin_len = 40;\n",
+         ": no values, only text, from line 1: unsigned char image_bin[] = {"),
+        ("a column that does not show the values", "C000: 41 42  XY\n", ":1: bad value XY"),
+        ("a column one blank away that reads as values", "C000: 34 33 43\n", ":1: 43 may be values or their characters"),
+        ("a column one blank away that reads as DEBUG's values", "C000: 37 39 2D 32 30 79-20\n",
+         ":1: 79-20 may be values or their characters"),
+        ("a line too long", "11 22\n" + "x" * 32769 + "\n", ":2: line longer than 32768 bytes"),
+        # Faults among lines laid out alike, as long dumps are.
+        ("a character of xxd -g1's column mistyped", "".join(
+            line[:-3] + "#" + line[-2:] if k == 39 else line for k, line in enumerate(GAME_XXD)),
+         ":40: bad value " + GAME_XXD[39][59:-3] + "#" + GAME_XXD[39][-2]),
+        ("a value of xxd -g1 mistyped", "".join(
+            line[:10] + "00" + line[12:] if k == 39 else line for k, line in enumerate(GAME_XXD)),
+         ":40: bad value " + GAME_XXD[39][59:-1]),
+        ("a line of xxd -g1 left out", "".join(GAME_XXD[:39] + GAME_XXD[40:]),
+         ":39: 16 values, where the label on line 40 wants 32"),
+        ("od -A n: a line's last values as the characters of its first", "".join(
+            " %s\n" % hexes(GAME[k:k + 16]).lower() for k in range(0, 1024, 16)) + " 34 31 20 34 32 20 34 33 20 34 34 20 "
+         "41 42 43 44\n", ":65: 41 42 43 44 may be values or their characters"),
+    ] for case in both_ways(dumped(name, text, out))],
+    *[dumped(name, text, out, 0, start, options) for name, text, out, start, options in [
+        ("labels every fourth line", "".join(line if k % 4 == 0 else line[6:] for k, line in enumerate(GAME_LINES)),
+         GAME, "C000", ()),
+        ("a label on a line of text counting for nothing", "C000: 11 22 33 44\nC010 Total\nC004: 55 66 77 88\n",
+         bytes.fromhex("1122334455667788"), "C000", ()),
+        ("a step across FFFF", "FFF0: " + ROW + "\n0000: " + "11 " * 16 + "\n", bytes(16) + b"\x11" * 16, "FFF0", ()),
+        ("od -v of a repeated row, octal offsets", "".join("%07o %s\n" % (k, ROW) for k in range(0, 64, 16))
+         + "0000100\n", bytes(64), "0", ()),
+        ("od of an empty file", "0000000\n", b"", "0", ()),
+        ("a * repeating a line of 8", "0000: " + "5A " * 8 + "\n*\n0020\n", b"\x5a" * 32, "0", ()),
+        ("a column two blanks away", "C000: 34 33  43\n", b"43", "C000", ()),
+        ("a column between bars", "C000: 34 33 |43|\n", b"43", "C000", ()),
+        ("a ruler before values without a label: values", "00 01 02 03 04 05 06 07\n11 22 33 44 55 66 77 88\n",
+         bytes.fromhex("00010203040506071122334455667788"), "0", ()),
+        ("plain hex", "726f7774616c6c79\n7274\n", b"rowtallyrt", "0", ()),
+        ("a line as long as can be", "00 " * 10922 + "00\r\n" + "x" * 32768 + "\n11\n", bytes(10923) + b"\x11", "0",
+         ()),
+        ("nothing read past --length: a long line", "11 22\n" + "x" * 40000 + "\n", b"\x11\x22", "0",
+         ("--length=2",)),
+        ("nothing read past --length: a label's fault", "C000: 11 22\nC010: 33\n", b"\x11\x22", "C000",
+         ("--length=2",)),
+    ]],
+    # A line of values after one blank, as od -A n writes it after a *, following a line of text.
+    *both_ways(dumped("one blank before the values, after text", "x\n " + hexes(range(16, 32)).lower() + "\n",
+                      "64 1C \n", 0, "0")),
+    fmt_check("od's octal offsets of a repeated row", "0000000 " + ROW + "\n*\n0000100\n", "",
+              "image.txt: * repeats by labels that may be octal, decimal or hexadecimal\n", 2,
+              args=("--format=dump", "0"), image_name="image.txt"),
 ]
+
+# Dumps as programs print them, made at test time: a row is skipped where its
+# program is missing.
+def made_by(command, image):
+    """`image` as `command` dumps it, or None where the program is missing."""
+    if not shutil.which(command[0]):
+        return None
+    with tempfile.TemporaryDirectory() as folder:
+        Path(folder, "image.bin").write_bytes(image)
+        return subprocess.run([*command, "image.bin"], cwd=folder, capture_output=True, check=True,
+                              env={**os.environ, "LC_ALL": "C"}).stdout
+
+
+XXD, XXD_G1, XXD_P, XXD_A = ["xxd"], ["xxd", "-g1"], ["xxd", "-p"], ["xxd", "-a"]
+HEXDUMP_C, HEXDUMP_CV, HD = ["hexdump", "-C"], ["hexdump", "-C", "-v"], ["hd"]
+OD, OD_X, OD_D, OD_N = (["od", *offsets, "-t", "x1"] for offsets in ([], ["-A", "x"], ["-A", "d"], ["-A", "n"]))
+OD_XZ = ["od", "-A", "x", "-t", "x1z"]
+CASES += [
+    case for what, image, commands in [
+        ("40 bytes", DUMPED, [XXD, XXD_G1, ["xxd", "-g16"], XXD_P, HEXDUMP_C, HD, OD, OD_XZ, OD_D, OD_N]),
+        ("64 zero bytes", bytes(64), [XXD_A, XXD_P, HEXDUMP_C, HEXDUMP_CV, HD, OD_X, OD_XZ, OD_D]),
+        ("a row repeated", REPEATED, [XXD_A, HEXDUMP_C, HD, OD, OD_XZ, OD_D]),
+        ("hex text", HEX_TEXT, [XXD, XXD_G1, HEXDUMP_C, OD_XZ]),
+        ("8 KiB, lines laid out alike", GAME, [XXD, XXD_G1, XXD_P, HEXDUMP_C, OD, OD_XZ, OD_N]),
+    ] for command in commands
+    for case in both_ways(Case(f"format: a dump by {' '.join(command)}, {what}", ["--format=dump", "C000", "image.txt"],
+                               made_by(command, image), scanned(image, 0xC000), image_name="image.txt",
+                               needs=command[0]))]
+
+
+def laid_out(line, per_line=16, image=DUMPED, head="", tail=""):
+    return head + "".join(line(k, image[k:k + per_line]) for k in range(0, len(image), per_line)) + tail
+
+
+RULER = hexes(range(16))
+PS5 = laid_out(lambda k, row: "%08X   %-47s  %s\n" % (k, hexes(row), column(row, True)),
+               head=f"\n           Path: C:\\Users\\me\\image.bin\n\n           {RULER}\n\n", tail="\n\n")
+# Dumps as monitors, DEBUG and Windows print them, typed here as they lay them out.
+CASES += [case for name, start, text in [
+    ("PowerShell 5's Format-Hex", 0, PS5),
+    ("PowerShell 5's Format-Hex, saved by > as UTF-16", 0, PS5.replace("\n", "\r\n").encode("utf-16")),
+    ("PowerShell 7's Format-Hex", 0, laid_out(
+        lambda k, row: "%016X %-47s %s\n" % (k, hexes(row), column(row, True)),
+        head="\n   Label: C:\\Users\\me\\image.bin\n\n          Offset Bytes" + " " * 43 + "Ascii\n"
+             + " " * 17 + RULER + "\n          ------ " + "-" * 47 + " -----\n")),
+    ("DEBUG", 0x100, laid_out(lambda k, row: "0B3C:%04X  %-47s   %s\n" % (
+        0x100 + k, hexes(row[:8]) + "-" * (len(row) > 8) + hexes(row[8:]), column(row)), head="-d\n", tail="-q\n")),
+    ("the VICE monitor", 0xC000, laid_out(lambda k, row: ">C:%04x  %-50s   %s\n" % (
+        0xC000 + k, "  ".join(hexes(row[g:g + 4]).lower() for g in range(0, len(row), 4)), column(row)),
+        head="(C:$e5cf) m c000 c027\n", tail="(C:$c028) \n")),
+    ("the Apple II monitor", 0xC000, laid_out(lambda k, row: "%04X- %s\n" % (0xC000 + k, hexes(row)), 8,
+                                              head="*C000.C027\n")),
+    ("a C64 monitor", 0xC000, laid_out(lambda k, row: ".:%04X %s %s\n" % (0xC000 + k, hexes(row), column(row)), 8,
+                                       head="m c000 c027\n")),
+    ("a hex editor's export", 0, laid_out(lambda k, row: "%08X  %-47s  %s\n" % (k, hexes(row), column(row)),
+                                          head=f"Offset(h) {RULER}\n\n")),
+] for case in both_ways(fmt(f"a dump by {name}", text, scanned(DUMPED, start), args=("--format=dump", "%X" % start),
+                            image_name="image.txt"))]
 
 # Images that begin between rows, as a C64 program does at 0801: in each
 # format, plain, and checked against their own output and with a byte of
@@ -898,8 +1088,9 @@ def main():
     options = parser.parse_args()
     options.command[-1] = os.path.abspath(options.command[-1])  # the tool; cases run elsewhere
 
+    missing = sorted({c.needs for c in CASES if c.needs and not shutil.which(c.needs)})
     cases = [c for c in CASES
-             if not (c.posix and options.no_posix or c.large and options.no_large)]
+             if not (c.posix and options.no_posix or c.large and options.no_large or c.needs in missing)]
     # In parallel: under Wine, each run alone costs seconds of start-up.
     with ThreadPoolExecutor(max_workers=8) as pool:
         results = pool.map(lambda case: run(options.command, case, options.crlf), cases)
@@ -909,6 +1100,8 @@ def main():
             failed += 1
             print(f"FAIL {case.name}: {case.args}", *faults, sep="\n")
     print(f"{len(cases) - failed} passed, {failed} failed, {len(CASES) - len(cases)} skipped")
+    if missing:
+        print(f"{', '.join(missing)} not installed: the dumps they print not read")
     if shutil.which("srec_cat"):
         faults = srecord_faults(options.command)
         print(*faults, f"srec_cat: {len(faults)} files of records read otherwise", sep="\n")

@@ -395,16 +395,18 @@ TEST(Fit, NamesTheFirstSkipOrStartAddressThatFits)
 
 namespace {
 
-// What the reader makes of a file: its message, or its image's bytes in
+// What a reader makes of the file `in`, readied by `open(image, in, out)`,
+// which writes its message to `out`: that message, or its image's bytes in
 // hexadecimal, each run of them with the line it stands on, as "LINE:HH..".
-std::string image_of(std::FILE *in, RecordFormat format, std::uint32_t start, std::uint64_t length)
+template <class Open>
+std::string image_of(std::FILE *in, Open open)
 {
 	std::FILE *out = std::tmpfile();
 	Image image;
 	std::string text;
 	if (out == nullptr)
 		return "no tmpfile";
-	if (open_records(&image, in, "f", format, start, length, 0xEE, out)) {
+	if (open(&image, in, out)) {
 		static unsigned char bytes[SCAN_READ];
 		bool ended = false;
 		std::uint64_t last = UINT64_MAX;
@@ -433,6 +435,26 @@ std::string image_of(std::FILE *in, RecordFormat format, std::uint32_t start, st
 	return text;
 }
 
+// Expects `expected` of `text` read from a file, which the readers of text
+// read twice, and from a stream that cannot be read twice, whose bytes they
+// keep.
+template <class Open>
+void expect_read(const std::string &text, const std::string &expected, Open open)
+{
+	std::FILE *f = stream_of(text);
+	if (f == nullptr)
+		return;
+	EXPECT_EQ(image_of(f, open), expected) << text;
+	std::fclose(f);
+#if !defined(_WIN32)
+	std::FILE *kept = fmemopen(const_cast<char *>(text.data()), text.size(), "rb");
+	if (kept == nullptr)
+		return;
+	EXPECT_EQ(image_of(kept, open), expected) << "kept: " << text;
+	std::fclose(kept);
+#endif
+}
+
 TEST(Records, TheSameFromAFileReadTwiceAndFromAStreamKept)
 {
 	struct Case {
@@ -459,21 +481,47 @@ TEST(Records, TheSameFromAFileReadTwiceAndFromAStreamKept)
 		{RecordFormat::SREC, "S107000001020304EF\n", 0, WHOLE_FILE, "f:1: bad record checksum\n"},
 		{RecordFormat::SREC, "S107000001020304EE\n", 8, WHOLE_FILE, "f: no data at or after the start address\n"},
 	};
-	for (const Case &c : cases) {
-		std::FILE *f = stream_of(c.text);
-		if (f == nullptr)
-			continue;
-		EXPECT_EQ(image_of(f, c.format, c.start, c.length), c.expected) << c.text;
-		std::fclose(f);
-#if !defined(_WIN32)
-		// A stream that cannot be read twice has its bytes kept.
-		std::FILE *kept = fmemopen(const_cast<char *>(c.text.data()), c.text.size(), "rb");
-		if (kept == nullptr)
-			continue;
-		EXPECT_EQ(image_of(kept, c.format, c.start, c.length), c.expected) << "kept: " << c.text;
-		std::fclose(kept);
-#endif
-	}
+	for (const Case &c : cases)
+		expect_read(c.text, c.expected, [&c](Image *image, std::FILE *in, std::FILE *out) {
+			return open_records(image, in, "f", c.format, c.start, c.length, 0xEE, out);
+		});
+}
+
+// `text` as PowerShell 5's > writes it: UTF-16 LE after a byte order mark.
+std::string utf16(const std::string &text)
+{
+	std::string wide = "\xFF\xFE";
+	for (char c : text)
+		wide += std::string{c, '\0'};
+	return wide;
+}
+
+TEST(Dump, TheSameFromAFileReadTwiceAndFromAStreamKept)
+{
+	// A row of eight repeated by a * to the next label: bytes 8 to 31
+	// stand on the * line.
+	const std::string repeated = "0000: 11 22 33 44 55 66 77 88\n*\n0020: 99\n";
+	struct Case {
+		std::string text;
+		std::uint64_t skip, length;
+		std::string expected;
+	} cases[] = {
+		{utf16("C000: 11 22\r\nC002: 33  3\r\n"), 0, WHOLE_FILE, " 1:1122 2:33"},
+		{repeated, 0, WHOLE_FILE, " 1:1122334455667788 2:112233445566778811223344556677881122334455667788 3:99"},
+		{repeated, 4, 24, " 1:55667788 2:1122334455667788112233445566778811223344"},
+		{repeated, 10, 12, " 2:334455667788112233445566"},
+		{repeated, 30, WHOLE_FILE, " 2:7788 3:99"},
+		{"           00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n\n00000000   41 42 43  ABC\n", 0, WHOLE_FILE,
+		 " 3:414243"},
+		{"0000: 11 22 33 44 55 66 77 88\n*\n0014\n", 0, WHOLE_FILE,
+		 "f:2: * cannot repeat 8 values to reach the label on line 3\n"},
+		{"C000: 11\nC002: 22\n", 0, WHOLE_FILE, "f:1: 1 value, where the label on line 2 wants 2\n"},
+		{repeated, 34, WHOLE_FILE, "cannot skip 34 bytes of f\n"},
+	};
+	for (const Case &c : cases)
+		expect_read(c.text, c.expected, [&c](Image *image, std::FILE *in, std::FILE *out) {
+			return open_dump(image, in, "f", c.skip, c.length, out);
+		});
 }
 
 TEST(Records, AFirstLineThatIsOneSoundRecord)
