@@ -1468,8 +1468,11 @@ std::size_t alike_bytes(Dump *d, Image *image, unsigned char *to, std::size_t ro
 	std::uint64_t number;
 	if (shape.len == 0 || d->skip_left > 0)
 		return 0;
+	// Up to the next line noted, or the next stretch, which is quicker.
+	const Stretches &stretches = d->walk.stretches;
 	std::uint64_t noted = notes.next < notes.count ? notes.notes[notes.next].line : 0;
-	while (count <= room - got && count <= image->left && noted != d->line + 1) {
+	std::uint64_t stretch = stretches.next < stretches.count ? stretches.stretches[stretches.next].first : 0;
+	while (count <= room - got && count <= image->left && noted != d->line + 1 && stretch != d->line + 1) {
 		std::size_t width = alike_at(&d->text, &shape);
 		if (width == 0 || !read_alike<false>(&shape, d->text.data + d->text.pos, to + got, &number) ||
 		    !at_line(image, d->line + 1))
