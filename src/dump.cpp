@@ -1616,8 +1616,12 @@ bool open_dump(Image *image, std::FILE *in, const char *name, std::uint64_t skip
 {
 	static Dump dump;
 	static Stored kept;
-	static const bool made = (make_pair_values(), true);
-	(void)made;
+	// Made at the first dump; a static with an initializer would need the
+	// C++ runtime's guard, which the tool otherwise does without.
+	static bool made;
+	if (!made)
+		make_pair_values();
+	made = true;
 	Dump *d = &dump;
 	Walk *w = &d->walk;
 	std::uint64_t size, at = 0;
