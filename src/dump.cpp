@@ -36,7 +36,10 @@ struct Line {
 	std::uint64_t number;
 	std::size_t count;	// the bytes of VALUES, PLAIN and RULER
 	bool word;		// of a RULER
-	std::size_t fault_at, fault_len;	// FAULT's token, or a RULER's word
+	// Of VALUES with groups of digits: their bytes reversed would show
+	// another column, or the same one (the group at fault_at its first).
+	bool order_shown, order_unsure;
+	std::size_t fault_at, fault_len;	// FAULT's token, a RULER's word, an unsure group
 	std::size_t text_at, text_len;	// the line without the blanks at its ends
 };
 
@@ -239,6 +242,7 @@ Seen column_at(Column *c, std::size_t from, const unsigned char *v, std::size_t 
 		return Seen::NONE;
 	if (gap > 1)
 		return Seen::COLUMN;
+	// Its tokens, parted by runs of spaces.
 	for (std::size_t k = 0; k < n;) {
 		std::size_t end = k;
 		while (end < n && r[end] != ' ')
@@ -246,7 +250,8 @@ Seen column_at(Column *c, std::size_t from, const unsigned char *v, std::size_t 
 		TokenKind kind = token_kind(r + k, end - k);
 		if (kind != VALUE && kind != PAIR)
 			return Seen::COLUMN;
-		k = end + 1;
+		for (k = end; k < n && r[k] == ' ';)
+			k++;
 	}
 	return Seen::UNSURE;
 }
@@ -277,6 +282,7 @@ struct Shape {
 // shape from, where `learnable`.
 struct Layout {
 	bool learnable;
+	bool groups;		// it has groups of digits beside its column
 	std::uint8_t value_at[SHAPE_MOST / 2];
 	std::size_t column_at;
 	bool column;
@@ -296,10 +302,12 @@ void note_layout(Layout *layout, const unsigned char *t, std::size_t n, const Sp
 		return;
 	std::size_t nv = 0;
 	layout->tokens = k;
+	layout->groups = false;
 	for (std::size_t j = 0; j < k; j++) {
 		std::size_t at = body[j].at, len = body[j].end - at;
 		if (kinds[j] == GROUP && seen == Seen::NONE)
 			return;	// digits that are bytes only beside a column
+		layout->groups |= kinds[j] == GROUP;
 		if (j + 1 < k) {
 			std::size_t chars = 0;
 			for (std::size_t b = body[j + 1].at, w; b < body[k - 1].end; b += w, chars++)
@@ -331,6 +339,41 @@ void note_layout(Layout *layout, const unsigned char *t, std::size_t n, const Sp
 		layout->column_at = at;
 	}
 	layout->learnable = true;
+}
+
+// Whether the column after tokens body[0..k) of values, whose nv bytes are
+// at `bytes`, would show them as well with each group's bytes reversed, as
+// xxd -e and od -x print 16- and 32-bit words in the machine's order: then
+// this line cannot tell their order, and the group of it that is no
+// palindrome is noted as unsure in L; else, where it has such a group, it
+// shows them in order.
+void group_order(Line *L, const unsigned char *t, const Span *body, const TokenKind *kinds, std::size_t k,
+                 const unsigned char *bytes, std::size_t nv, std::size_t end, std::size_t *chars)
+{
+	unsigned char reversed[DUMP_LINE_MOST / 2 + 2];
+	std::size_t b = 0, unsure = k;
+	for (std::size_t j = 0; j < k; j++) {
+		std::size_t len = body[j].end - body[j].at, got = kinds[j] == GROUP ? len / 2 : kinds[j] == PAIR ? 2 : 1;
+		for (std::size_t i = 0; i < got; i++)
+			reversed[b + i] = kinds[j] == GROUP ? bytes[b + got - 1 - i] : bytes[b + i];
+		if (kinds[j] == GROUP && unsure == k && std::memcmp(reversed + b, bytes + b, got) != 0)
+			unsure = j;
+		b += got;
+	}
+	if (unsure == k)
+		return;	// no group whose order matters
+	Column column{t, end, chars, false, 0, 0};
+	for (std::size_t i = 0; i < nv; i++) {
+		column.lead += column.lead == i && reversed[i] == 0x20;
+		column.trail = reversed[i] == 0x20 ? column.trail + 1 : 0;
+	}
+	if (column_at(&column, body[k - 1].end, reversed, nv) == Seen::NONE) {
+		L->order_shown = true;
+		return;
+	}
+	L->order_unsure = true;
+	L->fault_at = body[unsure].at;
+	L->fault_len = body[unsure].end - body[unsure].at;
 }
 
 // Reads the line of the n bytes at t, line end left out, into *out and its
@@ -418,6 +461,7 @@ void parse_line(const unsigned char *t, std::size_t n, bool after_labelled, unsi
 		if (found == Seen::COLUMN || found == Seen::DELIMITED) {
 			L.kind = Kind::VALUES;
 			L.count = nv;
+			group_order(&L, t, body, kinds, k + 1, bytes, nv, spans[m - 1].end, chars);
 			// A column of blanks cut away is no layout to learn.
 			if (k + 1 < mb)
 				note_layout(layout, t, n, body, kinds, k + 1, found, body[k].end, column.lead);
@@ -431,13 +475,15 @@ void parse_line(const unsigned char *t, std::size_t n, bool after_labelled, unsi
 		}
 	}
 
-	// No column: values alone, or a fault, or text.
-	bool values = false, digits_alone = mb > 0;
+	// No column: values alone, or a fault, or text. Digits alone first
+	// after the label, 8 or more, could be bytes (od -x's words, with its
+	// characters after them or not), in an order nobody can tell.
+	bool values = false, digits_first = true;
 	std::size_t digits = 0;
 	for (std::size_t k = 0; k < mb; k++) {
 		values |= kinds[k] == VALUE || kinds[k] == PAIR;
-		digits_alone &= kinds[k] == GROUP || kinds[k] == DIGITS;
-		digits += body[k].end - body[k].at;
+		digits_first &= kinds[k] == GROUP || kinds[k] == DIGITS;
+		digits += digits_first ? body[k].end - body[k].at : 0;
 	}
 	std::size_t fault = mb;
 	if (values) {
@@ -467,8 +513,8 @@ void parse_line(const unsigned char *t, std::size_t n, bool after_labelled, unsi
 			note_layout(layout, t, n, body, kinds, mb, Seen::NONE, 0, 0);
 			return;
 		}
-	} else if (digits_alone && digits >= 8) {
-		fault = 0;	// it could hold bytes in an order nobody can tell
+	} else if (digits >= 8) {
+		fault = 0;
 	} else if (label.found && label.marked && mb > 0) {
 		fault = 0;	// a marked label before text: `C020: start of table`
 	} else if (label.found && mb == 0) {
@@ -597,11 +643,10 @@ inline std::uint64_t label_number(const Shape *shape, const unsigned char *t, un
 }
 
 // Reads the shape->len bytes at t as a line of `shape`, its values into
-// `bytes` and, where LABEL, its label's number into *number; false where
-// they are not laid out alike, or where parse_line might read them
-// otherwise. The bytes up to TEXT_SLACK past the line can be read. The
-// second reading of a file found sound needs no label.
-template <bool LABEL>
+// `bytes` and its label's number into *number; false where they are not
+// laid out alike, or where parse_line might read them otherwise. The bytes
+// up to TEXT_SLACK past the line can be read. A label's digits are looked at
+// on either reading: other characters in their place make another line.
 bool read_alike(const Shape *shape, const unsigned char *t, unsigned char *bytes, std::uint64_t *number)
 {
 	if (!laid_alike(shape, t))
@@ -625,7 +670,7 @@ bool read_alike(const Shape *shape, const unsigned char *t, unsigned char *bytes
 		bad |= v;
 		bytes[k] = static_cast<unsigned char>(v);
 	}
-	std::uint64_t x = LABEL && read.labelled ? label_number(shape, t, &bad) : 0;
+	std::uint64_t x = read.labelled ? label_number(shape, t, &bad) : 0;
 	if (bad & NO_PAIR)
 		return false;
 	*number = x;
@@ -685,7 +730,7 @@ bool check_alike(const Shape *shape, const unsigned char *t, std::uint64_t *numb
 	unsigned first = pair_at(t + at[0]);
 	if (!shape->column && read.kind == Kind::VALUES && (first == 0x20 || first == 0 || is_hex(static_cast<unsigned char>(first)))) {
 		unsigned char bytes[SHAPE_MOST / 2];
-		return read_alike<true>(shape, t, bytes, number);
+		return read_alike(shape, t, bytes, number);
 	}
 	if (!laid_alike(shape, t))
 		return false;
@@ -714,6 +759,8 @@ bool check_alike(const Shape *shape, const unsigned char *t, std::uint64_t *numb
 inline std::size_t alike_at(Text *text, const Shape *shape)
 {
 	std::size_t n = shape->len, have = text->len - text->pos;
+	if (n == 0)
+		return 0;	// no shape learned
 	if (have < n + 2)
 		have = text_at_hand(text, n + 2);
 	const unsigned char *p = text->data + text->pos;
@@ -755,13 +802,15 @@ Got next_line(Text *text, const unsigned char **line, std::size_t *n)
 
 // Reads the next line of `text` into *L and `bytes`, its bytes at *line: as
 // one laid out like the last learned where it is, else in full, learning
-// its shape where it has one. `after_labelled` as parse_line takes it.
-Got take_line(Text *text, Shape *shape, bool after_labelled, unsigned char *bytes, Line *L,
+// its shape where it has one; one with groups of digits only where their
+// order is `shown` already, as the lines alike are not looked at for it.
+// `after_labelled` as parse_line takes it.
+Got take_line(Text *text, Shape *shape, bool after_labelled, bool shown, unsigned char *bytes, Line *L,
               const unsigned char **line)
 {
 	std::size_t n, width = alike_at(text, shape);
 	std::uint64_t number;
-	if (width > 0 && read_alike<true>(shape, text->data + text->pos, bytes, &number)) {
+	if (width > 0 && read_alike(shape, text->data + text->pos, bytes, &number)) {
 		*line = text->data + text->pos;
 		text->pos += width;
 		*L = shape->read;
@@ -776,7 +825,7 @@ Got take_line(Text *text, Shape *shape, bool after_labelled, unsigned char *byte
 	static Layout layout;
 	layout.learnable = false;
 	parse_line(*line, n, after_labelled, bytes, L, &layout);
-	if (layout.learnable)
+	if (layout.learnable && (shown || !layout.groups))
 		learn_shape(shape, *L, *line, n, layout);
 	return Got::LINE;
 }
@@ -814,7 +863,7 @@ std::uint64_t step_of(std::uint64_t a, std::uint64_t b, unsigned base, std::size
 }
 
 enum class Fault {
-	NONE, TOKEN, UNSURE, LONG, LABEL, STAR_NO_VALUES, STAR_NO_LABEL, STAR_REPEAT, STAR_READINGS, READ, MEMORY
+	NONE, TOKEN, UNSURE, ORDER, LONG, LABEL, STAR_NO_VALUES, STAR_NO_LABEL, STAR_REPEAT, STAR_READINGS, READ, MEMORY
 };
 
 struct Found {
@@ -929,6 +978,12 @@ struct Walk {
 	bool ruler_word;
 	char ruler_token[4 * TOKEN_SHOWN + 4];
 	std::size_t ruler_token_len;
+	// Whether some line's column shows its groups' bytes in order; the
+	// first whose column cannot tell, and its group, as a message shows it.
+	bool order_shown;
+	std::uint64_t unsure_line;
+	char unsure_group[4 * TOKEN_SHOWN + 4];
+	std::size_t unsure_len;
 	// The first line of text, for a dump that holds no values.
 	std::uint64_t text_line;
 	unsigned char text[TOKEN_SHOWN + 4];
@@ -960,6 +1015,15 @@ void add_bytes(Walk *w, const unsigned char *bytes, std::size_t n, std::uint64_t
 	}
 	std::memcpy(w->last_bytes, bytes, n);
 	w->last_count = n;
+}
+
+// The values so far in the reading left that has fewest.
+std::uint64_t least_total(const Walk *w)
+{
+	std::uint64_t least = UINT64_MAX;
+	for (int r = 0; r < 3; r++)
+		least = w->alive[r] ? std::min(least, w->total[r]) : least;
+	return least;
 }
 
 // The first reading that is alive, or 3.
@@ -1144,6 +1208,11 @@ bool walk_line(Walk *w, const Line &L, const unsigned char *t, const unsigned ch
 	}
 	if (L.labelled && !check_label(w, L, line))
 		return false;
+	w->order_shown |= L.order_shown;
+	if (L.order_unsure && w->unsure_line == 0) {
+		w->unsure_line = line;
+		w->unsure_len = show_bytes(t + L.fault_at, L.fault_len, w->unsure_group);
+	}
 	if (L.kind != Kind::LABEL)
 		add_bytes(w, bytes, L.count, line);
 	w->last = L.kind;
@@ -1208,7 +1277,7 @@ bool alike_lines(Dump *d, std::uint64_t want)
 		std::size_t width = alike_at(&d->text, &shape);
 		const unsigned char *t = d->text.data + d->text.pos;
 		if (width == 0 ||
-		    !(w->kept == nullptr ? check_alike(&shape, t, &number) : read_alike<true>(&shape, t, d->bytes, &number)) ||
+		    !(w->kept == nullptr ? check_alike(&shape, t, &number) : read_alike(&shape, t, d->bytes, &number)) ||
 		    (read.labelled && step_of(number, w->number[HEX], 16, read.ndigits) != w->since[HEX]) ||
 		    (w->kept != nullptr && w->kept->full))
 			break;
@@ -1231,7 +1300,7 @@ bool alike_lines(Dump *d, std::uint64_t want)
 		}
 		w->last = read.kind;
 		w->last_labelled = read.labelled;
-		if (w->total[HEX] >= want) {
+		if (least_total(w) >= want) {
 			reached = true;
 			break;
 		}
@@ -1240,6 +1309,18 @@ bool alike_lines(Dump *d, std::uint64_t want)
 	if (w->kept == nullptr && w->line + 1 - first >= STRETCH_LEAST)
 		add_stretch(&w->stretches, first, w->line + 1 - first, shape);
 	return reached;
+}
+
+// Where no line's column showed the order of its groups' bytes, and one's
+// could not tell it: false, with that line's fault.
+bool order_known(Walk *w)
+{
+	if (w->order_shown || w->unsure_line == 0)
+		return true;
+	fault_at(w, Fault::ORDER, w->unsure_line);
+	std::memcpy(w->found.token, w->unsure_group, w->unsure_len);
+	w->found.token_len = w->unsure_len;
+	return false;
 }
 
 // Reads the dump through, or as far as the line that holds value `want`,
@@ -1251,12 +1332,12 @@ bool read_through(Dump *d, std::uint64_t want)
 		return true;
 	for (;;) {
 		if (d->shape.len > 0 && !w->star && !w->ruler && alike_lines(d, want))
-			return true;
+			return order_known(w);
 		const unsigned char *t = nullptr;
 		Line L{};
 		w->line++;
 		Got got = take_line(&d->text, &d->shape, w->last == Kind::STAR || (w->last == Kind::VALUES && w->last_labelled),
-		                    d->bytes, &L, &t);
+		                    w->order_shown, d->bytes, &L, &t);
 		if (got == Got::END)
 			break;
 		if (got == Got::LONG)
@@ -1269,11 +1350,8 @@ bool read_through(Dump *d, std::uint64_t want)
 		}
 		// With a length, no further than the line that holds the last
 		// value, in every reading left.
-		std::uint64_t least = UINT64_MAX;
-		for (int r = 0; r < 3; r++)
-			least = w->alive[r] ? std::min(least, w->total[r]) : least;
-		if (!w->star && !w->ruler && least >= want)
-			return true;
+		if (!w->star && !w->ruler && least_total(w) >= want)
+			return order_known(w);
 	}
 	if (w->ruler && !settle_ruler(w, false))
 		return false;
@@ -1281,7 +1359,7 @@ bool read_through(Dump *d, std::uint64_t want)
 		fault_at(w, Fault::STAR_NO_LABEL, w->star_line);
 		return false;
 	}
-	return true;
+	return order_known(w);
 }
 
 const char *plural(std::uint64_t n)
@@ -1306,6 +1384,11 @@ void say_fault(const Found &f, const char *name, std::FILE *out)
 		at(f.line);
 		std::fwrite(f.token, 1, f.token_len, out);
 		std::fputs(" may be values or their characters\n", out);
+		return;
+	case Fault::ORDER:
+		at(f.line);
+		std::fwrite(f.token, 1, f.token_len, out);
+		std::fputs(" may be bytes in either order\n", out);
 		return;
 	case Fault::LONG:
 		at(f.line);
@@ -1401,7 +1484,7 @@ bool next_bytes(Dump *d)
 		Line L{};
 		d->line++;
 		if (take_line(&d->text, &d->shape, d->last == Kind::STAR || (d->last == Kind::VALUES && d->last_labelled),
-		              d->bytes, &L, &t) != Got::LINE)
+		              true, d->bytes, &L, &t) != Got::LINE)
 			return false;
 		const Note *note = notes.next < notes.count && notes.notes[notes.next].line == d->line
 		                           ? &notes.notes[notes.next] : nullptr;
@@ -1474,7 +1557,7 @@ std::size_t alike_bytes(Dump *d, Image *image, unsigned char *to, std::size_t ro
 	std::uint64_t stretch = stretches.next < stretches.count ? stretches.stretches[stretches.next].first : 0;
 	while (count <= room - got && count <= image->left && noted != d->line + 1 && stretch != d->line + 1) {
 		std::size_t width = alike_at(&d->text, &shape);
-		if (width == 0 || !read_alike<false>(&shape, d->text.data + d->text.pos, to + got, &number) ||
+		if (width == 0 || !read_alike(&shape, d->text.data + d->text.pos, to + got, &number) ||
 		    !at_line(image, d->line + 1))
 			break;
 		d->text.pos += width;
@@ -1679,7 +1762,7 @@ bool open_dump(Image *image, std::FILE *in, const char *name, std::uint64_t skip
 		return false;
 	}
 	open_text(&d->text, in);
-	d->shape.len = 0;
+	std::memset(&d->shape, 0, sizeof d->shape);
 	d->reading = r;
 	d->last = Kind::BLANK;
 	d->skip_left = skip;
