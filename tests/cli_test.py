@@ -829,6 +829,12 @@ CASES = [
         ("a column one blank away that reads as DEBUG's values", "C000: 37 39 2D 32 30 79-20\n",
          ":1: 79-20 may be values or their characters"),
         ("a line too long", "11 22\n" + "x" * 32769 + "\n", ":2: line longer than 32768 bytes"),
+        ("a column's values parted by two blanks that read as values", "31 32 20 20 33 34 12  34\n",
+         ":1: 12  34 may be values or their characters"),
+        ("od -t x2z's words, with their characters", "000000 6f72 7477 6c61 796c  >rowtally<\n000008\n",
+         ":1: bad value 6f72"),
+        ("xxd -e's words, whose characters cannot tell their order",
+         "00000000: 07008001 000010ff 00000000 00000000  ................\n", ":1: 07008001 may be bytes in either order"),
         # Faults among lines laid out alike, as long dumps are.
         ("a character of xxd -g1's column mistyped", "".join(
             line[:-3] + "#" + line[-2:] if k == 39 else line for k, line in enumerate(GAME_XXD)),
@@ -853,6 +859,12 @@ CASES = [
         ("od of an empty file", "0000000\n", b"", "0", ()),
         ("a * repeating a line of 8", "0000: " + "5A " * 8 + "\n*\n0020\n", b"\x5a" * 32, "0", ()),
         ("a column two blanks away", "C000: 34 33  43\n", b"43", "C000", ()),
+        ("groups whose order another line's column shows", "00000000: 0180 0007  ....\n00000004: 4142 0001  AB..\n",
+         bytes.fromhex("0180000741420001"), "0", ()),
+        ("a blank line first, the labels not at the start of their lines", "\n" + "".join(
+            "  " + line for line in GAME_LINES), GAME, "C000", ()),
+        ("a line of values as long as one with a label", "00000000 41 42 43\n44 45 46 47 48 49\n50 51 52 53 54 55\n",
+         bytes.fromhex("414243444546474849505152535455"), "0", ()),
         ("a column between bars", "C000: 34 33 |43|\n", b"43", "C000", ()),
         ("a ruler before values without a label: values", "00 01 02 03 04 05 06 07\n11 22 33 44 55 66 77 88\n",
          bytes.fromhex("00010203040506071122334455667788"), "0", ()),
