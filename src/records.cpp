@@ -435,11 +435,13 @@ template <RecordFormat F, int V>
 		if (ihex ? p[0] != ':' : p[0] != 'S' || p[1] < '1' || p[1] > '3')
 			break;
 		int high = hex.value[p[lead]], low = hex.value[p[lead + 1]];
+		if ((high | low) < 0)
+			break;	// no length: nothing past the line may be looked at
 		std::size_t length = static_cast<std::size_t>(high << 4 | low);
 		std::size_t text = ihex ? 11 + 2 * length : 4 + 2 * length;
 		unsigned char end = p[text];
 		unsigned sum;
-		if ((high | low) < 0 || (V > 0 && (text - lead + 15) / 16 != V) || (end != '\n' && end != '\r') ||
+		if ((V > 0 && (text - lead + 15) / 16 != V) || (end != '\n' && end != '\r') ||
 		    !check_digits<V>(p + lead, text - lead, &sum))
 			break;
 		// Found to be digits, the address and type are read as they stand.
