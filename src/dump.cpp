@@ -32,7 +32,7 @@ struct Line {
 	bool od;	// a label of seven digits and no mark: od's octal or decimal offsets, maybe
 	const unsigned char *digits;	// the label's number
 	std::size_t ndigits;
-	bool numbered;		// its value in hexadecimal is already known:
+	bool numbered;		// its value in hexadecimal is already known, in `number`
 	std::uint64_t number;
 	std::size_t count;	// the bytes of VALUES, PLAIN and RULER
 	bool word;		// of a RULER
