@@ -17,6 +17,9 @@ namespace {
 // - LABEL: a label and no values (od's and hexdump's closing offset);
 // - VALUES: values, maybe after a label, maybe before a character column;
 // - PLAIN: one token of digits alone, xxd -p's bytes in order;
+// - LONE: one token of digits alone, 3 or more, before the lines around it
+//   have told whether it is plain hex, a label or neither (lone_kind);
+// - MAYBE_LABEL: such a token that nothing tells: a label or values;
 // - RULER: values 00 01 02 ... in order, 8 or more, perhaps after one word,
 //   and no label: a column ruler if the next line that is neither blank nor
 //   text is one of values with a label, else a line of values (and its
@@ -24,12 +27,13 @@ namespace {
 // - FAULT: a token that makes the line unreadable for sure;
 // - UNSURE: a character column parted by one blank that may be values;
 // - LONG: longer than DUMP_LINE_MOST.
-enum class Kind : unsigned char { BLANK, STAR, TEXT, LABEL, VALUES, PLAIN, RULER, FAULT, UNSURE, LONG };
+enum class Kind : unsigned char { BLANK, STAR, TEXT, LABEL, VALUES, PLAIN, LONE, MAYBE_LABEL, RULER, FAULT, UNSURE, LONG };
 
 struct Line {
 	Kind kind;
 	bool labelled;
-	bool od;	// a label of seven digits and no mark: od's octal or decimal offsets, maybe
+	bool od;	// a label of seven digits and no mark: od's octal or decimal offsets
+	bool bare;	// a label of digits alone, no mark before or after them
 	const unsigned char *digits;	// the label's number
 	std::size_t ndigits;
 	bool numbered;		// its value in hexadecimal is already known, in `number`
@@ -123,7 +127,7 @@ std::size_t token_bytes(const unsigned char *p, std::size_t n, TokenKind kind, u
 // The label that a line's first token, the n bytes at p, begins with. Its
 // number is its last run of digits.
 struct Label {
-	bool found, marked, od;
+	bool found, marked, od, bare;
 	const unsigned char *digits;
 	std::size_t ndigits;
 	std::size_t rest;	// where the body begins within the token: n where it is all label
@@ -145,18 +149,19 @@ Label label_of(const unsigned char *p, std::size_t n, bool more)
 		j++;
 	if (more && j > i && j - i <= 4 && j + 5 == n && p[j] == ':' && is_hex(p[j + 1]) && is_hex(p[j + 2]) &&
 	    is_hex(p[j + 3]) && is_hex(p[j + 4]))
-		return {true, true, false, p + j + 1, 4, n};
-	// An optional '$' and digits: 1 to 8 before ':' or '-', the body
-	// going on with no blank after them; or 3 to 16 that are the whole
-	// token, more following on the line.
+		return {true, true, false, false, p + j + 1, 4, n};
+	// An optional '$' and digits: 1 to 16 before ':' or '-', the body
+	// going on with no blank after them (xxd prints 9 past 4 GiB); or 3 to
+	// 16 that are the whole token, more following on the line.
 	std::size_t k = i + (i < n && p[i] == '$');
 	for (j = k; j < n && j - k < 17 && is_hex(p[j]);)
 		j++;
 	std::size_t d = j - k;
-	if (d >= 1 && d <= 8 && j < n && (p[j] == ':' || p[j] == '-'))
-		return {true, true, false, p + k, d, j + 1};
+	if (d >= 1 && d <= 16 && j < n && (p[j] == ':' || p[j] == '-'))
+		return {true, true, false, false, p + k, d, j + 1};
+	bool bare = i == 0 && k == 0;
 	if (more && j == n && d >= 3 && d <= 16)
-		l = {true, colon, i == 0 && k == 0 && d == 7, p + k, d, n};
+		l = {true, colon, bare && d == 7, bare, p + k, d, n};
 	return l;
 }
 
@@ -376,14 +381,32 @@ void group_order(Line *L, const unsigned char *t, const Span *body, const TokenK
 	L->fault_len = body[unsure].end - body[unsure].at;
 }
 
+// Whether the token of n bytes at p could be bytes typed or read wrong: 8
+// characters or more, a decimal digit among them, all hexadecimal digits
+// but one or two letters, and no 0x before them (xxd -p's line with an O
+// for a 0).
+bool digits_but_letters(const unsigned char *p, std::size_t n)
+{
+	if (n < 8 || (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')))
+		return false;
+	std::size_t letters = 0;
+	bool decimal = false;
+	for (std::size_t k = 0; k < n; k++) {
+		unsigned char c = p[k];
+		decimal |= c >= '0' && c <= '9';
+		if (is_hex(c))
+			continue;
+		if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) || ++letters > 2)
+			return false;
+	}
+	return decimal && letters > 0;
+}
+
 // Reads the line of the n bytes at t, line end left out, into *out and its
-// bytes into `bytes`, which has room for n / 2 + 2. `after_labelled`: the
-// last line before it that is neither blank nor text is one of values with
-// a label, or a `*`, after which a short token of digits alone is a
-// closing offset, not plain hex. Where it is a line of values, notes its
-// layout into *layout.
-void parse_line(const unsigned char *t, std::size_t n, bool after_labelled, unsigned char *bytes, Line *out,
-                Layout *layout)
+// bytes into `bytes`, which has room for n / 2 + 2. One token of digits
+// alone is left LONE, for the lines around it to settle. Where it is a line
+// of values, notes its layout into *layout.
+void parse_line(const unsigned char *t, std::size_t n, unsigned char *bytes, Line *out, Layout *layout)
 {
 	static Span spans[DUMP_LINE_MOST / 2 + 2];
 	static TokenKind kinds[DUMP_LINE_MOST / 2 + 2];
@@ -408,25 +431,20 @@ void parse_line(const unsigned char *t, std::size_t n, bool after_labelled, unsi
 		std::size_t d = 0;
 		while (d < n0 && is_hex(t0[d]))
 			d++;
-		// Digits alone: xxd -p's bytes, or a closing offset.
-		if (d == n0 && d % 2 == 0 && (d >= 10 || (d >= 4 && d <= 8 && !after_labelled))) {
-			L.kind = Kind::PLAIN;
-			L.count = token_bytes(t0, n0, GROUP, bytes);
-			// Only a long one is plain hex whatever the lines before.
-			if (layout != nullptr && d >= 10 && n <= SHAPE_MOST) {
-				for (std::size_t k = 0; k < L.count; k++)
+		// Digits alone: xxd -p's bytes, or a closing offset, or a heading.
+		if (d == n0 && d >= 3) {
+			L.kind = Kind::LONE;
+			L.digits = t0;
+			L.ndigits = d;
+			L.fault_at = spans[0].at;
+			L.fault_len = n0;
+			// Only a long one is plain hex whatever the lines around it.
+			if (layout != nullptr && d >= 17 && d % 2 == 0 && n <= SHAPE_MOST) {
+				for (std::size_t k = 0; k < d / 2; k++)
 					layout->value_at[k] = static_cast<std::uint8_t>(spans[0].at + 2 * k);
 				layout->column = false;
 				layout->learnable = true;
 			}
-			return;
-		}
-		if (d == n0 && d >= 3 && d <= 8) {
-			L.kind = Kind::LABEL;
-			L.labelled = true;
-			L.od = d == 7;
-			L.digits = t0;
-			L.ndigits = d;
 			return;
 		}
 	}
@@ -436,6 +454,7 @@ void parse_line(const unsigned char *t, std::size_t n, bool after_labelled, unsi
 	if (label.found) {
 		L.labelled = true;
 		L.od = label.od;
+		L.bare = label.bare;
 		L.digits = label.digits;
 		L.ndigits = label.ndigits;
 		if (label.rest < n0)
@@ -521,7 +540,22 @@ void parse_line(const unsigned char *t, std::size_t n, bool after_labelled, unsi
 		L.kind = Kind::LABEL;
 		return;
 	} else {
-		for (fault = 0; fault < mb && kinds[fault] != GARBAGE;)
+		// Text, unless it could hide bytes: groups of digits after its
+		// first token, 12 digits or more (xxd's line with its label typed
+		// wrong), or a token of digits with a letter or two among them.
+		// A label found here is the line's first token, and the body
+		// the tokens after it.
+		std::size_t grouped = 0;
+		for (std::size_t k = label.found ? 0 : 1; k < mb && kinds[k] == GROUP; k++)
+			grouped += body[k].end - body[k].at;
+		if (grouped >= 12) {
+			L.kind = Kind::FAULT;
+			L.fault_at = spans[0].at;
+			L.fault_len = n0;
+			return;
+		}
+		for (fault = 0; fault < mb && kinds[fault] != GARBAGE &&
+		                !digits_but_letters(t + body[fault].at, body[fault].end - body[fault].at);)
 			fault++;
 		if (fault == mb) {
 			L.kind = Kind::TEXT;
@@ -800,12 +834,58 @@ Got next_line(Text *text, const unsigned char **line, std::size_t *n)
 	}
 }
 
+// What a token of digits alone on its line is told by: the last line
+// before it that is neither blank nor text, of `last` kind and with a label
+// or not; and whether the next line of values (blank and text lines, and
+// other such tokens, left out) has a label: 1 yes, 0 no, -1 not known yet.
+struct Around {
+	Kind last;
+	bool last_labelled;
+	int ahead;
+};
+
+// What a token of `digits` digits alone on its line is: plain hex after
+// plain hex (xxd -p's short last line) or where it is longer than any
+// label; a label where a line with a label or a `*` comes before it or the
+// next line of values has a label (a closing offset, a heading before a
+// dump, od of an empty file); else plain hex where it is long, a label
+// where its digits are odd, and refused where it could be either. LONE
+// where `around` is not given, or where the lines after it must tell.
+Kind lone_kind(std::size_t digits, const Around *around)
+{
+	bool even = digits % 2 == 0;
+	if (even && (digits >= 17 || (around != nullptr && around->last == Kind::PLAIN)))
+		return Kind::PLAIN;
+	if (digits > 16)
+		return Kind::FAULT;
+	if (around == nullptr)
+		return Kind::LONE;
+	if (around->last_labelled || around->last == Kind::STAR || !even || around->ahead == 1)
+		return Kind::LABEL;
+	if (around->ahead < 0)
+		return Kind::LONE;
+	return digits >= 10 ? Kind::PLAIN : Kind::MAYBE_LABEL;
+}
+
+// Makes the LONE line L, of the digits at L->digits, what lone_kind says,
+// its bytes into `bytes` where it is plain hex.
+void settle_lone(Line *L, const Around *around, unsigned char *bytes)
+{
+	L->kind = lone_kind(L->ndigits, around);
+	if (L->kind == Kind::PLAIN) {
+		L->count = token_bytes(L->digits, L->ndigits, GROUP, bytes);
+	} else if (L->kind == Kind::LABEL) {
+		L->labelled = L->bare = true;
+		L->od = L->ndigits == 7;
+	}
+}
+
 // Reads the next line of `text` into *L and `bytes`, its bytes at *line: as
 // one laid out like the last learned where it is, else in full, learning
 // its shape where it has one; one with groups of digits only where their
-// order is `shown` already, as the lines alike are not looked at for it.
-// `after_labelled` as parse_line takes it.
-Got take_line(Text *text, Shape *shape, bool after_labelled, bool shown, unsigned char *bytes, Line *L,
+// order is `shown` already, as the lines alike are not looked at for it. A
+// token of digits alone is settled by `around`, as far as it can be.
+Got take_line(Text *text, Shape *shape, const Around *around, bool shown, unsigned char *bytes, Line *L,
               const unsigned char **line)
 {
 	std::size_t n, width = alike_at(text, shape);
@@ -824,8 +904,10 @@ Got take_line(Text *text, Shape *shape, bool after_labelled, bool shown, unsigne
 		return got;
 	static Layout layout;
 	layout.learnable = false;
-	parse_line(*line, n, after_labelled, bytes, L, &layout);
-	if (layout.learnable && (shown || !layout.groups))
+	parse_line(*line, n, bytes, L, &layout);
+	if (L->kind == Kind::LONE)
+		settle_lone(L, around, bytes);
+	if (layout.learnable && L->kind != Kind::LONE && (shown || !layout.groups))
 		learn_shape(shape, *L, *line, n, layout);
 	return Got::LINE;
 }
@@ -863,24 +945,28 @@ std::uint64_t step_of(std::uint64_t a, std::uint64_t b, unsigned base, std::size
 }
 
 enum class Fault {
-	NONE, TOKEN, UNSURE, ORDER, LONG, LABEL, STAR_NO_VALUES, STAR_NO_LABEL, STAR_REPEAT, STAR_READINGS, READ, MEMORY
+	NONE, TOKEN, UNSURE, ORDER, LONG, LABEL, MAYBE_LABEL, STAR_NO_VALUES, STAR_NO_LABEL, STAR_REPEAT, STAR_WIDTH,
+	STAR_READINGS, READ, MEMORY
 };
 
 struct Found {
 	Fault fault;
 	std::uint64_t line;	// of the fault; of a label's, A, the label's before
 	std::uint64_t last, at;	// of a label's, B and C; of a `*`'s, C
-	std::uint64_t count, wants;	// of a label's, N and M; of a `*`'s, N
+	std::uint64_t count, wants;	// of a label's, N and M; of a `*`'s, N (and the width, 0 where unknown)
 	char token[4 * TOKEN_SHOWN + 4];
 	std::size_t token_len;
 };
 
 // What the second reading needs of the first: where a ruler was passed
-// over (times 0) and how often a `*` repeats its line, in each reading.
+// over (times 0) and how often a `*` repeats its line, in each reading; and
+// where a token of digits alone is a label that the next line of values
+// told (`ahead`).
 struct Note {
 	std::uint64_t line;
 	std::uint64_t times[3];
 	std::size_t segment;	// of a dump kept: the `*`'s segment
+	bool ahead;
 };
 
 struct Notes {
@@ -953,14 +1039,56 @@ void add_stretch(Stretches *s, std::uint64_t first, std::uint64_t lines, const S
 		s->full = true;
 }
 
+// A token of digits alone waiting for the lines after it to tell what it is.
+struct Waiting {
+	std::uint64_t line;
+	unsigned char digits[16];
+	std::size_t ndigits;
+};
+
+constexpr std::size_t WAITING_MOST = 64;
+
+// A `*` whose line's width waits for the dump's: its line, and the values
+// of the line it repeats.
+struct WidthDue {
+	std::uint64_t line;
+	std::size_t count;
+};
+
+constexpr std::size_t WIDTHS_DUE_MOST = 16;
+
 // The first reading: every line found sound, in order, its labels checked.
 struct Walk {
 	std::uint64_t line;
 	Found found;
-	Found hex_fault;	// the hexadecimal reading's, reported where no reading is left
-	// The labels' readings: hexadecimal, and where the first label is
-	// seven digits with no mark, octal and decimal too.
+	// Each reading's fault, and the line where it was found: where no
+	// reading is left, the one that went furthest is named.
+	Found fault_of[3];
+	std::uint64_t died_at[3];
+	// The labels' readings: hexadecimal; or where the first label is
+	// seven digits with no mark, od's, octal and decimal.
 	bool labelled;		// a label has been seen
+	// The first label, where it is the only one so far and 3 or 4 digits
+	// alone that may be two values run together: its line, and the token as
+	// a message shows it. A second label bears it out.
+	std::uint64_t lone_label_line;
+	char lone_label[4 * TOKEN_SHOWN + 4];
+	std::size_t lone_label_len;
+	// Tokens of digits alone waiting for the next line of values.
+	Waiting waiting[WAITING_MOST];
+	std::size_t waiting_count;
+	// The dump's width: the values of its first line of values with a
+	// label whose next line of values has one too; 0 until known. The last
+	// line of values so far, for it; and the `*`s that wait for it.
+	std::size_t width;
+	bool values_labelled;
+	std::size_t values_count;
+	WidthDue widths_due[WIDTHS_DUE_MOST];
+	std::size_t width_due_count;
+	// The line that holds the last value wanted has been read: the reading
+	// goes on to the next label, after `reached`, for it to check them.
+	bool past;
+	std::uint64_t reached;
 	bool alive[3];
 	std::uint64_t number[3];	// the last label's
 	std::uint64_t since[3];	// values since it
@@ -1035,6 +1163,88 @@ int first_alive(const Walk *w)
 	return r;
 }
 
+// Reading r has failed with `fault`, found on the line at hand.
+void reading_fails(Walk *w, int r, const Found &fault)
+{
+	w->alive[r] = false;
+	w->fault_of[r] = fault;
+	w->died_at[r] = w->line;
+}
+
+// Where no reading is left: the fault of the one that went furthest, the
+// first of them where they tie. False.
+bool no_reading_left(Walk *w)
+{
+	int furthest = 0;
+	for (int r = 1; r < 3; r++)
+		furthest = w->died_at[r] > w->died_at[furthest] ? r : furthest;
+	w->found = w->fault_of[furthest];
+	return false;
+}
+
+// A line of values, with a label or not: the first two in a row with labels
+// give the dump its width, which the `*`s waiting for it are held to. False
+// at the first of those that does not fit.
+bool saw_values(Walk *w, bool labelled, std::size_t count)
+{
+	bool pair = w->width == 0 && w->values_labelled && labelled;
+	w->values_labelled = labelled;
+	if (pair) {
+		w->width = w->values_count;
+		for (std::size_t k = 0; k < w->width_due_count; k++) {
+			const WidthDue &due = w->widths_due[k];
+			if (due.count != w->width) {
+				w->found = {Fault::STAR_WIDTH, due.line, 0, 0, due.count, w->width, {}, 0};
+				return false;
+			}
+		}
+		w->width_due_count = 0;
+	}
+	w->values_count = count;
+	return true;
+}
+
+// Whether a `*` may repeat a line of `count` values: one as wide as the
+// dump's lines, or where their width is not known, as od, hexdump and xxd
+// print them.
+bool star_fits(const Walk *w, std::size_t count)
+{
+	return w->width != 0 ? count == w->width : count == 8 || count == 16 || count == 32;
+}
+
+// A `*` on `line` repeating a line of `count` values, held to the dump's
+// width now or once it is known. False where it does not fit.
+bool star_width(Walk *w, std::uint64_t line, std::size_t count)
+{
+	if (w->width == 0) {
+		for (std::size_t k = 0; k < w->width_due_count; k++)
+			if (w->widths_due[k].count == count)
+				return true;	// an earlier `*` is held to it already
+		if (w->width_due_count < WIDTHS_DUE_MOST) {
+			w->widths_due[w->width_due_count++] = {line, count};
+			return true;
+		}
+	}
+	if (star_fits(w, count))
+		return true;
+	w->found = {Fault::STAR_WIDTH, line, 0, 0, count, w->width, {}, 0};
+	return false;
+}
+
+// The `*`s still waiting for the dump's width once the reading ends: none
+// was found, so each must repeat a line as programs print them.
+bool widths_settled(Walk *w)
+{
+	for (std::size_t k = 0; k < w->width_due_count; k++) {
+		const WidthDue &due = w->widths_due[k];
+		if (!star_fits(w, due.count)) {
+			w->found = {Fault::STAR_WIDTH, due.line, 0, 0, due.count, w->width, {}, 0};
+			return false;
+		}
+	}
+	return true;
+}
+
 // A label on `line`, of the n digits at p: held against the values since
 // the last. False where no reading is left.
 bool check_label(Walk *w, const Line &L, std::uint64_t line)
@@ -1053,34 +1263,39 @@ bool check_label(Walk *w, const Line &L, std::uint64_t line)
 		}
 	}
 	if (!w->labelled) {
+		// od's offsets are octal or decimal; a label of seven digits
+		// that is neither is another program's, in hexadecimal.
 		w->labelled = true;
 		w->alive[OCTAL] = L.od && valid[OCTAL];
 		w->alive[DECIMAL] = L.od && valid[DECIMAL];
+		w->alive[HEX] = !w->alive[OCTAL] && !w->alive[DECIMAL];
+		// Three or four digits alone may be two values run together, as
+		// long as no other label bears them out.
+		if (L.kind == Kind::VALUES && L.bare && n <= 4) {
+			w->lone_label_line = line;
+			w->lone_label_len = show_bytes(L.digits, n, w->lone_label);
+		}
+	} else {
+		w->lone_label_line = 0;
 	}
 	for (int r = 0; r < 3; r++) {
 		if (!w->alive[r])
 			continue;
 		std::uint64_t step = valid[r] ? step_of(number[r], w->number[r], BASES[r], n) : 0;
-		if (w->label_line != 0 && (!valid[r] || step != w->since[r])) {
-			w->alive[r] = false;
-			if (r == HEX)
-				w->hex_fault = {Fault::LABEL, w->label_line, line - 1, line, w->since[r], step, {}, 0};
-		}
+		if (w->label_line != 0 && (!valid[r] || step != w->since[r]))
+			reading_fails(w, r, {Fault::LABEL, w->label_line, line - 1, line, w->since[r], step, {}, 0});
 		w->number[r] = number[r];
 		w->since[r] = 0;
 	}
 	w->label_line = line;
-	if (first_alive(w) < 3)
-		return true;
-	w->found = w->hex_fault;
-	return false;
+	return first_alive(w) < 3 || no_reading_left(w);
 }
 
 // The `*` waiting, repeated to reach the label of `n` digits at p on
 // `line`. False where no reading is left.
 bool repeat_star(Walk *w, const unsigned char *p, std::size_t n, std::uint64_t line)
 {
-	Note note{w->star_line, {0, 0, 0}, 0};
+	Note note{w->star_line, {0, 0, 0}, 0, false};
 	std::size_t each = w->last_count;
 	for (int r = 0; r < 3; r++) {
 		std::uint64_t number;
@@ -1089,9 +1304,7 @@ bool repeat_star(Walk *w, const unsigned char *p, std::size_t n, std::uint64_t l
 		std::uint64_t step = number_in(p, n, BASES[r], &number) ? step_of(number, w->number[r], BASES[r], n) : 0;
 		std::uint64_t more = step - w->since[r];
 		if (step <= w->since[r] || more % each != 0 || w->total[r] > UINT64_MAX - more) {
-			w->alive[r] = false;
-			if (r == HEX)
-				w->hex_fault = {Fault::STAR_REPEAT, w->star_line, 0, line, each, 0, {}, 0};
+			reading_fails(w, r, {Fault::STAR_REPEAT, w->star_line, 0, line, each, 0, {}, 0});
 			continue;
 		}
 		note.times[r] = more / each;
@@ -1100,10 +1313,8 @@ bool repeat_star(Walk *w, const unsigned char *p, std::size_t n, std::uint64_t l
 	}
 	w->star = false;
 	int r = first_alive(w);
-	if (r == 3) {
-		w->found = w->hex_fault;
-		return false;
-	}
+	if (r == 3)
+		return no_reading_left(w);
 	if (w->kept != nullptr) {
 		// Kept where the hexadecimal reading has it; the kept reading's
 		// place is settled at the end.
@@ -1122,7 +1333,7 @@ bool settle_ruler(Walk *w, bool labelled_values)
 {
 	w->ruler = false;
 	if (labelled_values) {
-		add_note(&w->notes, Note{w->ruler_line, {0, 0, 0}, 0});
+		add_note(&w->notes, Note{w->ruler_line, {0, 0, 0}, 0, false});
 		return true;
 	}
 	if (w->ruler_word) {
@@ -1137,7 +1348,7 @@ bool settle_ruler(Walk *w, bool labelled_values)
 	add_bytes(w, bytes, w->ruler_count, w->ruler_line);
 	w->last = Kind::VALUES;
 	w->last_labelled = false;
-	return true;
+	return saw_values(w, false, w->ruler_count);
 }
 
 // Takes the line L, of the n bytes at t, read into `bytes`. False at a
@@ -1158,7 +1369,9 @@ bool walk_line(Walk *w, const Line &L, const unsigned char *t, const unsigned ch
 		return true;
 	case Kind::FAULT:
 	case Kind::UNSURE:
-		fault_at(w, L.kind == Kind::FAULT ? Fault::TOKEN : Fault::UNSURE, line);
+	case Kind::MAYBE_LABEL:
+		fault_at(w, L.kind == Kind::FAULT ? Fault::TOKEN : L.kind == Kind::UNSURE ? Fault::UNSURE : Fault::MAYBE_LABEL,
+		         line);
 		w->found.token_len = show_bytes(t + L.fault_at, L.fault_len, w->found.token);
 		return false;
 	case Kind::LONG:
@@ -1193,7 +1406,7 @@ bool walk_line(Walk *w, const Line &L, const unsigned char *t, const unsigned ch
 		w->star_line = line;
 		w->last = Kind::STAR;
 		w->last_labelled = false;
-		return true;
+		return star_width(w, line, w->last_count);
 	case Kind::RULER:
 		w->ruler = true;
 		w->ruler_line = line;
@@ -1206,6 +1419,8 @@ bool walk_line(Walk *w, const Line &L, const unsigned char *t, const unsigned ch
 	default:
 		break;
 	}
+	if (L.kind != Kind::LABEL && !saw_values(w, L.labelled, L.count))
+		return false;
 	if (L.labelled && !check_label(w, L, line))
 		return false;
 	w->order_shown |= L.order_shown;
@@ -1256,7 +1471,7 @@ bool alike_lines(Dump *d, std::uint64_t want)
 	const Shape &shape = d->shape;
 	const Line &read = shape.read;
 	std::size_t count = read.count;
-	if (read.labelled && (!w->labelled || w->alive[OCTAL] || w->alive[DECIMAL]))
+	if (read.labelled && (!w->labelled || !w->alive[HEX]))
 		return false;
 	// Of a file read again, only the last line's values are wanted, for a
 	// `*` after it: read where it still stands, before more is read.
@@ -1306,9 +1521,105 @@ bool alike_lines(Dump *d, std::uint64_t want)
 		}
 	}
 	keep_last();
-	if (w->kept == nullptr && w->line + 1 - first >= STRETCH_LEAST)
-		add_stretch(&w->stretches, first, w->line + 1 - first, shape);
+	std::uint64_t taken = w->line + 1 - first;
+	if (w->kept == nullptr && taken >= STRETCH_LEAST)
+		add_stretch(&w->stretches, first, taken, shape);
+	if (taken > 0) {
+		// As many lines alike as they are: the first and the last tell
+		// the width as all of them would.
+		if (read.labelled)
+			w->lone_label_line = 0;
+		if (!saw_values(w, read.labelled, count) || (taken > 1 && !saw_values(w, read.labelled, count)))
+			return false;
+	}
 	return reached;
+}
+
+// The first reading's fault, found where the only label so far or a `*`'s
+// width waits for the lines after it: those lines are looked at, as far as
+// they can tell, and the fault named is the first in line order. False.
+bool fault_found(Dump *d)
+{
+	Walk *w = &d->walk;
+	if (w->lone_label_line == 0 && w->width_due_count == 0)
+		return false;
+	bool label = false;
+	for (;;) {
+		const unsigned char *t;
+		std::size_t n;
+		if ((label || w->lone_label_line == 0) && (w->width != 0 || w->width_due_count == 0))
+			break;
+		if (next_line(&d->text, &t, &n) != Got::LINE)
+			break;
+		Line L;
+		parse_line(t, n, d->bytes, &L, nullptr);
+		label |= L.kind == Kind::LONE ? L.ndigits <= 16 : L.labelled;
+		if (L.kind == Kind::VALUES || L.kind == Kind::PLAIN) {
+			w->width = w->width == 0 && w->values_labelled && L.labelled ? w->values_count : w->width;
+			w->values_labelled = L.labelled;
+			w->values_count = L.count;
+		}
+	}
+	Found first = w->found;
+	if (w->lone_label_line != 0 && !label && w->lone_label_line < first.line) {
+		first = {Fault::TOKEN, w->lone_label_line, 0, 0, 0, 0, {}, 0};
+		std::memcpy(first.token, w->lone_label, w->lone_label_len);
+		first.token_len = w->lone_label_len;
+	}
+	for (std::size_t k = 0; k < w->width_due_count; k++) {
+		const WidthDue &due = w->widths_due[k];
+		if (!star_fits(w, due.count) && due.line < first.line)
+			first = {Fault::STAR_WIDTH, due.line, 0, 0, due.count, w->width, {}, 0};
+	}
+	w->found = first;
+	return false;
+}
+
+// The tokens of digits alone that wait, now that the next line of values
+// is known to have a label or not (`ahead`): each taken as lone_kind says,
+// in order. False at a fault.
+bool settle_waiting(Dump *d, bool ahead)
+{
+	Walk *w = &d->walk;
+	std::uint64_t line = w->line;
+	std::size_t count = w->waiting_count;
+	w->waiting_count = 0;
+	for (std::size_t k = 0; k < count; k++) {
+		const Waiting &waiting = w->waiting[k];
+		Line L{};
+		L.kind = Kind::LONE;
+		L.digits = waiting.digits;
+		L.ndigits = L.fault_len = L.text_len = waiting.ndigits;
+		Around around{w->last, w->last_labelled, ahead}, behind{w->last, w->last_labelled, 0};
+		unsigned char bytes[8];
+		settle_lone(&L, &around, bytes);
+		// The second reading knows the lines before a line, not after.
+		if (L.kind == Kind::LABEL && lone_kind(L.ndigits, &behind) != Kind::LABEL)
+			add_note(&w->notes, Note{waiting.line, {0, 0, 0}, 0, true});
+		w->line = waiting.line;
+		bool sound = walk_line(w, L, waiting.digits, bytes);
+		w->line = line;
+		if (!sound)
+			return false;
+	}
+	return true;
+}
+
+// A token of digits alone that the next line of values must settle. False
+// where too many wait: the first may be a label or values.
+bool wait_for(Walk *w, const Line &L)
+{
+	if (w->waiting_count == WAITING_MOST) {
+		const Waiting &first = w->waiting[0];
+		fault_at(w, Fault::MAYBE_LABEL, first.line);
+		w->found.token_len = show_bytes(first.digits, first.ndigits, w->found.token);
+		return false;
+	}
+	Waiting &waiting = w->waiting[w->waiting_count++];
+	waiting.line = w->line;
+	waiting.ndigits = L.ndigits;
+	std::memcpy(waiting.digits, L.digits, L.ndigits);
+	return true;
 }
 
 // Where no line's column showed the order of its groups' bytes, and one's
@@ -1323,6 +1634,43 @@ bool order_known(Walk *w)
 	return false;
 }
 
+// The reading has ended with its lines sound: what waited for its end is
+// settled, the first fault in line order named. False at one.
+bool reading_ends(Walk *w)
+{
+	Found first{};
+	first.line = UINT64_MAX;
+	auto earliest = [&] {
+		if (w->found.line < first.line)
+			first = w->found;
+	};
+	if (w->lone_label_line != 0) {
+		// No other label bears it out: it is read as a token of values.
+		fault_at(w, Fault::TOKEN, w->lone_label_line);
+		std::memcpy(w->found.token, w->lone_label, w->lone_label_len);
+		w->found.token_len = w->lone_label_len;
+		earliest();
+	}
+	if (!widths_settled(w))
+		earliest();
+	if (!order_known(w))
+		earliest();
+	w->found = first;
+	return first.fault == Fault::NONE;
+}
+
+// Whether the reading goes on, now that the line that holds the last value
+// wanted has been read: where the lines read have had a label, on to the
+// next label, which checks the values before it.
+bool reads_on(Walk *w)
+{
+	if (w->past || !w->labelled)
+		return false;
+	w->past = true;
+	w->reached = w->line;
+	return true;
+}
+
 // Reads the dump through, or as far as the line that holds value `want`,
 // taking each line. False at its first fault, in d->walk.found.
 bool read_through(Dump *d, std::uint64_t want)
@@ -1331,35 +1679,53 @@ bool read_through(Dump *d, std::uint64_t want)
 	if (want == 0)
 		return true;
 	for (;;) {
-		if (d->shape.len > 0 && !w->star && !w->ruler && alike_lines(d, want))
-			return order_known(w);
+		if (d->shape.len > 0 && !w->star && !w->ruler && w->waiting_count == 0 && !w->past) {
+			bool reached = alike_lines(d, want);
+			if (w->found.fault != Fault::NONE)
+				return fault_found(d);
+			if (reached && !reads_on(w))
+				return reading_ends(w);
+		}
 		const unsigned char *t = nullptr;
 		Line L{};
 		w->line++;
-		Got got = take_line(&d->text, &d->shape, w->last == Kind::STAR || (w->last == Kind::VALUES && w->last_labelled),
-		                    w->order_shown, d->bytes, &L, &t);
+		// While tokens of digits alone wait, the next waits with them.
+		Around around{w->last, w->last_labelled, -1};
+		Got got = take_line(&d->text, &d->shape, w->waiting_count > 0 ? nullptr : &around, w->order_shown, d->bytes,
+		                    &L, &t);
 		if (got == Got::END)
 			break;
 		if (got == Got::LONG)
 			L.kind = Kind::LONG;
+		if (L.kind == Kind::LONE) {
+			if (!wait_for(w, L))
+				return fault_found(d);
+			continue;
+		}
+		if (w->waiting_count > 0 && L.kind != Kind::BLANK && L.kind != Kind::TEXT &&
+		    !settle_waiting(d, L.kind == Kind::VALUES && L.labelled))
+			return fault_found(d);
 		if (!walk_line(w, L, t, d->bytes))
-			return false;
+			return fault_found(d);
 		if (w->notes.full || (w->kept != nullptr && w->kept->full)) {
 			fault_at(w, Fault::MEMORY, w->line);
 			return false;
 		}
 		// With a length, no further than the line that holds the last
-		// value, in every reading left.
-		if (!w->star && !w->ruler && least_total(w) >= want)
-			return order_known(w);
+		// value in every reading left, or the label after it.
+		if (!w->star && !w->ruler && w->waiting_count == 0 &&
+		    (w->past ? w->label_line > w->reached : least_total(w) >= want) && !reads_on(w))
+			return reading_ends(w);
 	}
+	if (w->waiting_count > 0 && !settle_waiting(d, false))
+		return fault_found(d);
 	if (w->ruler && !settle_ruler(w, false))
-		return false;
+		return fault_found(d);
 	if (w->star) {
 		fault_at(w, Fault::STAR_NO_LABEL, w->star_line);
-		return false;
+		return fault_found(d);
 	}
-	return order_known(w);
+	return reading_ends(w);
 }
 
 const char *plural(std::uint64_t n)
@@ -1384,6 +1750,11 @@ void say_fault(const Found &f, const char *name, std::FILE *out)
 		at(f.line);
 		std::fwrite(f.token, 1, f.token_len, out);
 		std::fputs(" may be values or their characters\n", out);
+		return;
+	case Fault::MAYBE_LABEL:
+		at(f.line);
+		std::fwrite(f.token, 1, f.token_len, out);
+		std::fputs(" may be a label or values\n", out);
 		return;
 	case Fault::ORDER:
 		at(f.line);
@@ -1418,9 +1789,19 @@ void say_fault(const Found &f, const char *name, std::FILE *out)
 		std::fprintf(out, "* cannot repeat %llu value%s to reach the label on line %llu\n",
 		             static_cast<unsigned long long>(f.count), plural(f.count), static_cast<unsigned long long>(f.at));
 		return;
+	case Fault::STAR_WIDTH:
+		at(f.line);
+		if (f.wants != 0)
+			std::fprintf(out, "* repeats a line of %llu value%s, where the dump's lines hold %llu\n",
+			             static_cast<unsigned long long>(f.count), plural(f.count),
+			             static_cast<unsigned long long>(f.wants));
+		else
+			std::fprintf(out, "* repeats a line of %llu value%s, where the dump's lines hold 8, 16 or 32\n",
+			             static_cast<unsigned long long>(f.count), plural(f.count));
+		return;
 	case Fault::STAR_READINGS:
 		write_shown(name, out);
-		std::fputs(": * repeats by labels that may be octal, decimal or hexadecimal\n", out);
+		std::fputs(": * repeats by labels that may be octal or decimal\n", out);
 		return;
 	case Fault::READ:
 		std::fputs("cannot read ", out);
@@ -1483,11 +1864,11 @@ bool next_bytes(Dump *d)
 		const unsigned char *t = nullptr;
 		Line L{};
 		d->line++;
-		if (take_line(&d->text, &d->shape, d->last == Kind::STAR || (d->last == Kind::VALUES && d->last_labelled),
-		              true, d->bytes, &L, &t) != Got::LINE)
-			return false;
 		const Note *note = notes.next < notes.count && notes.notes[notes.next].line == d->line
 		                           ? &notes.notes[notes.next] : nullptr;
+		Around around{d->last, d->last_labelled, note != nullptr && note->ahead};
+		if (take_line(&d->text, &d->shape, &around, true, d->bytes, &L, &t) != Got::LINE)
+			return false;
 		switch (L.kind) {
 		case Kind::BLANK:
 		case Kind::TEXT:
@@ -1495,10 +1876,13 @@ bool next_bytes(Dump *d)
 		case Kind::FAULT:
 		case Kind::UNSURE:
 		case Kind::LONG:
+		case Kind::LONE:
+		case Kind::MAYBE_LABEL:
 			return false;
 		case Kind::LABEL:
 			d->last = Kind::LABEL;
 			d->last_labelled = true;
+			notes.next += note != nullptr && note->ahead;
 			continue;
 		case Kind::STAR:
 			if (note == nullptr)

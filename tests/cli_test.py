@@ -226,6 +226,7 @@ DUMPED = b"rowtally\x00\xffv1.6\xe9\n reads dumps! \x00  \xe9\xff~ end"
 REPEATED = DUMPED[:16] + bytes(48) + DUMPED[16:32]  # a row repeated: a * line
 HEX_TEXT = b"A9 00 8D 20 D0 60 EA\r\n"
 ROW = " ".join(["00"] * 16)
+OD_BOTH = "0000000 " + ROW + " " + ROW + "\n*\n0000640\n"  # 416 or 640: 13 or 20 lines of 32
 
 
 def hexes(row):
@@ -263,6 +264,10 @@ GAME = (EXAMPLES / "game.bin").read_bytes()
 GAME_HEX = hex_file(GAME, 0xC000)
 GAME_OUT = scanned(GAME, 0xC000)
 GAME_LINES = dump_file(GAME, 0xC000).splitlines(True)
+XXD_GROUPS = "".join("%08x: %-39s  %s\n" % (k, " ".join(DUMPED[k + g:k + g + 2].hex() for g in range(0, 16, 2)
+                                                          if k + g < len(DUMPED)), column(DUMPED[k:k + 16]))
+                     for k in range(0, len(DUMPED), 16))
+XXD_PLAIN = DUMPED[:30].hex() + "\n" + DUMPED[30:].hex() + "\n"
 GAME_XXD = ["%08x: %s  %s\n" % (k, hexes(GAME[k:k + 16]).lower(), column(GAME[k:k + 16]))  # as xxd -g1 prints it
             for k in range(0, len(GAME), 16)]
 
@@ -691,8 +696,8 @@ CASES = [
     fmt("a dump's --length", dump_file(GAME, 0xC000), GAME[:8], args=("--format=dump", "--length=8", "C000")),
     fmt("a dump's bad value", "C000: 11 22 3G 44\n", "image.txt:1: bad value 3G\n", 1, args=("--format=dump", "0"),
         image_name="image.txt"),
-    fmt("no fault past the line of a dump's last value", "C000: 11 22\nC002: 3G 44\n", bytes([0x11, 0x22]),
-        args=("--format=dump", "--length=2", "0"), image_name="image.txt"),
+    fmt("read on past a dump's last value to the next label, its line's faults too", "C000: 11 22\nC002: 3G 44\n",
+        "image.txt:2: bad value 3G\n", 1, args=("--format=dump", "--length=2", "0"), image_name="image.txt"),
     fmt("a fault on the line of a dump's last value", "C000: 11 22 3G 44\n", "image.txt:1: bad value 3G\n", 1,
         args=("--format=dump", "--length=2", "0"), image_name="image.txt"),
     fmt("a dump too short to skip", "11 22\n", "cannot skip 3 bytes of image.txt\n", 2, image_name="image.txt",
@@ -794,15 +799,14 @@ CASES = [
         ("one value", "C000: 11\nC002: 22\n", ":1: 1 value, where the label on line 2 wants 2"),
         ("a step across FFFF short", "FFF0: " + ROW[3:] + "\n0000: 00\n",
          ":1: 15 values, where the label on line 2 wants 16"),
-        ("labels alone, in hexadecimal where none fits", "0000000\n0000020\n",
-         ":1: 0 values, where the label on line 2 wants 32"),
+        ("labels alone, od's where none fits: octal's fault", "0000000\n0000020\n",
+         ":1: 0 values, where the label on line 2 wants 16"),
         ("four digits after a labelled line: a label", "0000: 11 22\n1122\n",
          ":1: 2 values, where the label on line 2 wants 4386"),
         ("a label's fault at its line, before a bad value", "C000: 11\nC002: 22\nC004: 3G\n",
          ":1: 1 value, where the label on line 2 wants 2"),
         ("a bad value before a label's fault", "C000: 11 22\nC002: 3G\nC010: 44\n", ":2: bad value 3G"),
-        ("od's octal offsets of a repeated row, read as hexadecimal too", "0000000 " + ROW + "\n*\n0000100\n",
-         ": * repeats by labels that may be octal, decimal or hexadecimal"),
+        ("od's offsets of a repeated row, octal and decimal alike", OD_BOTH, ": * repeats by labels that may be octal or decimal"),
         ("a * first", "*\n0010 " + ROW + "\n", ":1: * with no line of values before it"),
         ("a * after a line without a label", ROW + "\n*\n0040 " + ROW + "\n", ":2: * needs a label before and after it"),
         ("a * as od -A n writes it", " " + ROW + "\n*\n 11 22\n", ":2: * needs a label before and after it"),
@@ -873,14 +877,58 @@ CASES = [
          ()),
         ("nothing read past --length: a long line", "11 22\n" + "x" * 40000 + "\n", b"\x11\x22", "0",
          ("--length=2",)),
-        ("nothing read past --length: a label's fault", "C000: 11 22\nC010: 33\n", b"\x11\x22", "C000",
-         ("--length=2",)),
+        ("od's octal offsets of a repeated row, not hexadecimal", "0000000 " + ROW + "\n*\n0000100\n", bytes(64), "0", ()),
     ]],
+    # Damage at a dump's edges, where no label after it checks the line: refused at its line.
+    *[case for name, text, out, options in [
+        ("xxd's first label typed wrong", "O" + XXD_GROUPS[1:], ":1: bad value O0000000:", ()),
+        ("xxd's last label typed wrong", XXD_GROUPS.replace("00000020:", "00000020;"), ":3: bad value 00000020;", ()),
+        ("a line of xxd -p with a wrong character", XXD_PLAIN[:10] + "O" + XXD_PLAIN[11:],
+         ":1: bad value " + XXD_PLAIN[:10] + "O" + XXD_PLAIN[11:60], ()),
+        ("the last line of xxd -p with a wrong character", XXD_PLAIN[:-3] + "g\n",
+         ":2: bad value " + XXD_PLAIN[61:-3] + "g", ()),
+        ("a heading of 32 digits: maybe 16 bytes", "MD5 d41d8cd98f00b204e9800998ecf8427e\n" + dump_file(DUMPED, 0),
+         ":1: bad value MD5", ()),
+        ("a blank left out, no label to check it", "01 02 03 04 05 06 07 08\n0910 11 12 13 14 15 16\n",
+         ":2: bad value 0910", ()),
+        ("one line, its label maybe two values", "C000 42 F6 F5 EC\n", ":1: bad value C000", ()),
+        ("a value left out before --length's last, the label after it checks", "0000: " + hexes(range(16)) + "\n0010: "
+         + hexes([16, 17, *range(19, 32)]) + "\n0020: " + hexes(range(32, 48)) + "\n", ":2: 15 values, where the label on line 3 wants 16",
+         ("--length=24",)),
+        ("read on past --length to the next label", "C000: 11 22\nC010: 33\n",
+         ":1: 2 values, where the label on line 2 wants 16", ("--length=2",)),
+        ("od -A x of an empty file: a label or 3 bytes", "000000\n", ":1: 000000 may be a label or values", ()),
+        ("a * repeating a line as wide as no program prints", "000000 " + " ".join(["55"] * 15) + "\n*\n0001e0\n",
+         ":2: * repeats a line of 15 values, where the dump's lines hold 8, 16 or 32", ()),
+        ("a * repeating a line narrower than the dump's", "0000: " + ROW + "\n0010: " + ROW + "\n0020: " + ROW[:23]
+         + "\n*\n0040\n", ":4: * repeats a line of 8 values, where the dump's lines hold 16", ()),
+        ("a value lost on line 60 of od's default dump", "".join(
+            "%07o %s\n" % (k, " ".join("%02x" % b for b in GAME[k:k + 16][1 if k == 59 * 16 else 0:]))
+            for k in range(0, 1024, 16)) + "0002000\n", ":60: 15 values, where the label on line 61 wants 16", ()),
+    ] for case in both_ways(dumped(name, text, out, options=options))],
+    *[case for name, text, out, start in [
+        ("xxd -o past 4 GiB: labels of nine digits", "".join(
+            "%08x: %s  %s\n" % (0xFFFFFFC0 + k, hexes(GAME[k:k + 16]).lower(), column(GAME[k:k + 16]))
+            for k in range(0, 128, 16)), GAME[:128], "FFFFFFC0"),
+        ("hexdump -C past 64 GiB: a closing offset of ten digits", "".join(
+            "%010x  %-48s |%s|\n" % (0x1000000000 + k, hexes(DUMPED[k:k + 16]).lower(), column(DUMPED[k:k + 16]))
+            for k in range(0, 32, 16)) + "1000000020\n", DUMPED[:32], "0"),
+        ("od of 100 zero bytes: octal offsets", "0000000 " + ROW + "\n*\n0000140 00 00 00 00\n0000144\n", bytes(100), "0"),
+        ("a closing offset written twice", "0000000 " + hexes(DUMPED[:16]) + "\n0000020\n0000020\n", DUMPED[:16], "0"),
+        ("an address heading before xxd -o's dump", "C000\n\n" + "".join(
+            "%08x: %s  %s\n" % (0xC000 + k, hexes(DUMPED[k:k + 16]).lower(), column(DUMPED[k:k + 16]))
+            for k in range(0, 32, 16)), DUMPED[:32], "C000"),
+        ("od of an empty file before another", "0000000\n" + "".join(
+            "%07o %s\n" % (k, hexes(DUMPED[k:k + 16]).lower()) for k in range(0, 40, 16)) + "0000050\n", DUMPED, "0"),
+        ("headings that stay text", "(C:$e5cf) m c000 c0ff\nDec 1984 issue\n-d 0100 017f\nListing 1: C000-C0FF\n"
+         "BEEF CAFE\nTotal 1984 1985\nChecksums of game.bin\nCreated 2024-01-01\nLast accessed 2024\n"
+         "Dump of 0x00400000\n*C000.C0FF\n" + dump_file(DUMPED, 0xC000), DUMPED, "C000"),
+    ] for case in both_ways(dumped(name, text, out, 0, start))],
     # A line of values after one blank, as od -A n writes it after a *, following a line of text.
     *both_ways(dumped("one blank before the values, after text", "x\n " + hexes(range(16, 32)).lower() + "\n",
                       "64 1C \n", 0, "0")),
-    fmt_check("od's octal offsets of a repeated row", "0000000 " + ROW + "\n*\n0000100\n", "",
-              "image.txt: * repeats by labels that may be octal, decimal or hexadecimal\n", 2,
+    fmt_check("od's offsets of a repeated row, octal and decimal alike", OD_BOTH, "",
+              "image.txt: * repeats by labels that may be octal or decimal\n", 2,
               args=("--format=dump", "0"), image_name="image.txt"),
 ]
 
