@@ -1356,6 +1356,9 @@ bool settle_ruler(Walk *w, bool labelled_values)
 bool walk_line(Walk *w, const Line &L, const unsigned char *t, const unsigned char *bytes)
 {
 	std::uint64_t line = w->line;
+	// A label after the first bears it out, even on a line refused.
+	if (L.labelled && w->labelled)
+		w->lone_label_line = 0;
 	switch (L.kind) {
 	case Kind::BLANK:
 		return true;
@@ -1383,6 +1386,8 @@ bool walk_line(Walk *w, const Line &L, const unsigned char *t, const unsigned ch
 	// A line that is neither blank nor text settles what waits for one.
 	bool labelled_values = L.kind == Kind::VALUES && L.labelled;
 	if (w->ruler && !settle_ruler(w, labelled_values))
+		return false;
+	if ((L.kind == Kind::VALUES || L.kind == Kind::PLAIN) && !saw_values(w, L.labelled, L.count))
 		return false;
 	if (w->star) {
 		if (!L.labelled) {
@@ -1419,8 +1424,6 @@ bool walk_line(Walk *w, const Line &L, const unsigned char *t, const unsigned ch
 	default:
 		break;
 	}
-	if (L.kind != Kind::LABEL && !saw_values(w, L.labelled, L.count))
-		return false;
 	if (L.labelled && !check_label(w, L, line))
 		return false;
 	w->order_shown |= L.order_shown;
@@ -1537,27 +1540,32 @@ bool alike_lines(Dump *d, std::uint64_t want)
 
 // The first reading's fault, found where the only label so far or a `*`'s
 // width waits for the lines after it: those lines are looked at, as far as
-// they can tell, and the fault named is the first in line order. False.
-bool fault_found(Dump *d)
+// they can tell, from `next`, the line read last where it was not walked,
+// and the fault named is the first in line order. False.
+bool fault_found(Dump *d, const Line *next = nullptr)
 {
 	Walk *w = &d->walk;
 	if (w->lone_label_line == 0 && w->width_due_count == 0)
 		return false;
 	bool label = false;
-	for (;;) {
+	for (Line L; (!label && w->lone_label_line != 0) || (w->width == 0 && w->width_due_count != 0);) {
 		const unsigned char *t;
 		std::size_t n;
-		if ((label || w->lone_label_line == 0) && (w->width != 0 || w->width_due_count == 0))
+		if (next != nullptr) {
+			L = *next;
+			next = nullptr;
+		} else if (next_line(&d->text, &t, &n) == Got::LINE) {
+			parse_line(t, n, d->bytes, &L, nullptr);
+		} else {
 			break;
-		if (next_line(&d->text, &t, &n) != Got::LINE)
-			break;
-		Line L;
-		parse_line(t, n, d->bytes, &L, nullptr);
-		label |= L.kind == Kind::LONE ? L.ndigits <= 16 : L.labelled;
-		if (L.kind == Kind::VALUES || L.kind == Kind::PLAIN) {
-			w->width = w->width == 0 && w->values_labelled && L.labelled ? w->values_count : w->width;
-			w->values_labelled = L.labelled;
-			w->values_count = L.count;
+		}
+		bool lone = L.kind == Kind::LONE;
+		label |= lone ? L.ndigits <= 16 : L.labelled;
+		if (L.kind == Kind::VALUES || L.kind == Kind::PLAIN || (lone && L.ndigits >= 17)) {
+			bool labelled = L.labelled && !lone;
+			w->width = w->width == 0 && w->values_labelled && labelled ? w->values_count : w->width;
+			w->values_labelled = labelled;
+			w->values_count = lone ? L.ndigits / 2 : L.count;
 		}
 	}
 	Found first = w->found;
@@ -1703,8 +1711,10 @@ bool read_through(Dump *d, std::uint64_t want)
 			continue;
 		}
 		if (w->waiting_count > 0 && L.kind != Kind::BLANK && L.kind != Kind::TEXT &&
-		    !settle_waiting(d, L.kind == Kind::VALUES && L.labelled))
-			return fault_found(d);
+		    !settle_waiting(d, L.kind == Kind::VALUES && L.labelled)) {
+			w->lone_label_line = L.labelled ? 0 : w->lone_label_line;
+			return fault_found(d, &L);
+		}
 		if (!walk_line(w, L, t, d->bytes))
 			return fault_found(d);
 		if (w->notes.full || (w->kept != nullptr && w->kept->full)) {

@@ -533,12 +533,25 @@ static bool plain_shows(const std::string &v, const std::string &r, bool cut)
 }
 
 struct PlainLine {
-	char kind = 'B';	// Blank, Star, Text, Label, Values, Plain, Ruler, Fault, Unsure
-	bool labelled = false, od = false, word = false, order_shown = false, order_unsure = false;
+	char kind = 'B';	// Blank, Star, Text, Label, Values, Plain, digits aloNe, Ruler, Fault, Unsure
+	bool labelled = false, od = false, bare = false, word = false, order_shown = false, order_unsure = false;
 	std::string digits, bytes, token, text;
 };
 
-static PlainLine plain_dump_line(const std::string &line, bool after_labelled)
+// 8 characters or more, a decimal digit among them, all hexadecimal digits
+// but one or two letters, no 0x first: bytes typed or read wrong.
+static bool plain_mistyped(const std::string &t)
+{
+	if (t.size() < 8 || t.compare(0, 2, "0x") == 0 || t.compare(0, 2, "0X") == 0)
+		return false;
+	std::size_t letters = 0;
+	for (std::size_t k = 0; k < t.size(); k++)
+		if (!plain_hex(t, k, k + 1))
+			letters += (t[k] >= 'a' && t[k] <= 'z') || (t[k] >= 'A' && t[k] <= 'Z') ? 1 : 100;
+	return t.find_first_of("0123456789") != std::string::npos && letters >= 1 && letters <= 2;
+}
+
+static PlainLine plain_dump_line(const std::string &line)
 {
 	PlainLine L;
 	std::vector<std::size_t> at;
@@ -580,30 +593,21 @@ static PlainLine plain_dump_line(const std::string &line, bool after_labelled)
 	    t0.size() == colon + 5 && all_hex(t0.substr(colon + 1))) {
 		found = marked = true;
 		L.digits = t0.substr(colon + 1);
-	} else if (run >= 1 && run <= 8 && d + run < t0.size() && (t0[d + run] == ':' || t0[d + run] == '-')) {
+	} else if (run >= 1 && run <= 16 && d + run < t0.size() && (t0[d + run] == ':' || t0[d + run] == '-')) {
 		found = marked = true;
 		L.digits = t0.substr(d, run);
 		rest = t0.substr(d + run + 1);
 	} else if (more && d + run == t0.size() && run >= 3 && run <= 16) {
 		found = true;
 		marked = t0.substr(0, p).find(':') != std::string::npos;
-		L.od = p == 0 && d == 0 && run == 7;
+		L.bare = p == 0 && d == 0;
+		L.od = L.bare && run == 7;
 		L.digits = t0.substr(d);
 	}
-	if (!found && tokens.size() == 1 && all_hex(t0)) {
-		std::size_t n = t0.size();
-		if (n % 2 == 0 && (n >= 10 || (n >= 4 && n <= 8 && !after_labelled))) {
-			L.kind = 'P';
-			L.bytes = plain_bytes(t0);
-			return L;
-		}
-		if (n >= 3 && n <= 8) {
-			L.kind = 'L';
-			L.labelled = true;
-			L.od = n == 7;
-			L.digits = t0;
-			return L;
-		}
+	if (!found && tokens.size() == 1 && all_hex(t0) && t0.size() >= 3) {
+		L.kind = 'N';
+		L.digits = L.token = t0;
+		return L;
 	}
 	L.labelled = found;
 	if (!found)
@@ -719,8 +723,18 @@ static PlainLine plain_dump_line(const std::string &line, bool after_labelled)
 		L.kind = 'L';
 		return L;
 	} else {
+		// Groups of 12 digits or more after the line's first token: its
+		// label typed wrong.
+		std::size_t grouped = 0;
+		for (std::size_t k = 1; k < tokens.size() && plain_kind(tokens[k]) == P_GROUP; k++)
+			grouped += tokens[k].size();
+		if (grouped >= 12) {
+			L.kind = 'F';
+			L.token = plain_shown(tokens[0]);
+			return L;
+		}
 		fault = 0;
-		while (fault < body.size() && plain_kind(body[fault]) != P_GARBAGE)
+		while (fault < body.size() && plain_kind(body[fault]) != P_GARBAGE && !plain_mistyped(body[fault]))
 			fault++;
 		if (fault == body.size()) {
 			L.kind = 'T';
@@ -733,7 +747,8 @@ static PlainLine plain_dump_line(const std::string &line, bool after_labelled)
 }
 
 // The image of the dump's first `want` values, as far as the line that holds
-// the last, each label held against the values since the one before.
+// the last (or, where the lines read have had a label, the next label after
+// it), each label held against the values since the one before.
 static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 {
 	PlainDump D;
@@ -744,20 +759,45 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 		lines.push_back(text.substr(at, end - at));
 		at = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
 	}
+	std::vector<PlainLine> parsed;
+	for (const std::string &line : lines)
+		parsed.push_back(plain_dump_line(line));
 	static const unsigned bases[3] = {16, 8, 10};
-	bool alive[3] = {true, false, false}, labelled = false;
+	bool alive[3] = {true, true, true}, labelled = false;
 	std::uint64_t number[3] = {}, since[3] = {}, total[3] = {};
 	std::size_t label_line = 0, star = 0, ruler = 0, text_line = 0;
 	char last = 'B';
 	bool last_labelled = false;
-	std::string last_bytes, hex_fault, text_seen, unsure_group;
+	std::string last_bytes, text_seen, unsure_group;
 	bool order_shown = false;
 	std::size_t unsure_line = 0;
 	PlainLine ruled;
+	// Each reading's fault, named with its line, and where it was found.
+	std::string fault_of[3];
+	std::size_t fault_line_of[3] = {}, died_at[3] = {};
+	// The first label while it is the only one and may be two values.
+	std::size_t lone_label = 0;
+	std::string lone_token;
+	// The dump's width, from its first two lines of values in a row with
+	// labels; the `*`s waiting for it, the first of each width.
+	std::size_t width = 0, values_count = 0;
+	bool values_labelled = false;
+	std::vector<std::pair<std::size_t, std::size_t>> dues;
+	bool past = false;
+	std::size_t reached = 0;
+	// The fault found, and the line it names.
+	std::string fault;
+	std::size_t fault_line = 0;
 	auto fail = [&](std::size_t line, const std::string &what) {
-		D.message = format("f:%zu: ", line) + what;
-		return D;
+		fault = format("f:%zu: ", line) + what;
+		fault_line = line;
+		return false;
 	};
+	auto star_message = [&](std::size_t line, std::size_t count) {
+		return format("f:%zu: * repeats a line of %zu value%s, where the dump's lines hold ", line, count, plural(count)) +
+		       (width ? format("%zu\n", width) : std::string("8, 16 or 32\n"));
+	};
+	auto fits = [&](std::size_t count) { return width ? count == width : count == 8 || count == 16 || count == 32; };
 	auto number_in = [](const std::string &digits, unsigned base, std::uint64_t *n) {
 		*n = 0;
 		for (char c : digits) {
@@ -780,22 +820,54 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 			since[r] += bytes.size(), total[r] += bytes.size();
 		last_bytes = bytes;
 	};
-	auto none_left = [&] { return !alive[0] && !alive[1] && !alive[2]; };
-	std::size_t line = 0;
-	for (; line < lines.size() && want > 0; line++) {
-		std::size_t n = line + 1;
-		PlainLine L = plain_dump_line(lines[line], last == 'S' || (last == 'V' && last_labelled));
+	auto dies = [&](int r, std::size_t line, std::size_t named, const std::string &what) {
+		alive[r] = false;
+		fault_of[r] = what;
+		fault_line_of[r] = named;
+		died_at[r] = line;
+	};
+	auto none_left = [&] {
+		if (alive[0] || alive[1] || alive[2])
+			return false;
+		int furthest = 0;
+		for (int r = 1; r < 3; r++)
+			furthest = died_at[r] > died_at[furthest] ? r : furthest;
+		fault = fault_of[furthest];
+		fault_line = fault_line_of[furthest];
+		return true;
+	};
+	auto values_seen = [&](bool with_label, std::size_t count) {
+		bool pair = width == 0 && values_labelled && with_label;
+		values_labelled = with_label;
+		if (pair) {
+			width = values_count;
+			for (auto &due : dues)
+				if (due.second != width) {
+					fault = star_message(due.first, due.second), fault_line = due.first;
+					return false;
+				}
+			dues.clear();
+		}
+		values_count = count;
+		return true;
+	};
+	// A line read: false at a fault.
+	auto walk = [&](const PlainLine &L, std::size_t n) {
+		if (L.labelled && labelled)
+			lone_label = 0;
 		if (L.kind == 'B')
-			continue;
+			return true;
 		if (L.kind == 'T') {
 			if (text_line == 0)
 				text_line = n, text_seen = plain_shown(L.text);
-			continue;
+			return true;
 		}
 		if (L.kind == 'F')
 			return fail(n, "bad value " + L.token + "\n");
 		if (L.kind == 'U')
 			return fail(n, L.token + " may be values or their characters\n");
+		if (L.kind == 'M')
+			return fail(n, plain_shown(L.token) + " may be a label or values\n");
 		if (ruler != 0) {
 			// Passed over before a line of values with a label.
 			if (!(L.kind == 'V' && L.labelled)) {
@@ -803,9 +875,13 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 					return fail(ruler, "bad value " + ruled.token + "\n");
 				add(ruled.bytes, ruler);
 				last = 'V', last_labelled = false;
+				if (!values_seen(false, ruled.bytes.size()))
+					return false;
 			}
 			ruler = 0;
 		}
+		if ((L.kind == 'V' || L.kind == 'P') && !values_seen(L.labelled, L.bytes.size()))
+			return false;
 		if (star != 0) {
 			if (!L.labelled)
 				return fail(star, "* needs a label before and after it\n");
@@ -817,19 +893,15 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 				std::uint64_t s = number_in(L.digits, bases[r], &x) ? step(x, number[r], bases[r], L.digits.size()) : 0;
 				std::uint64_t more = s - since[r];
 				if (s <= since[r] || more % last_bytes.size() != 0 || total[r] > UINT64_MAX - more) {
-					alive[r] = false;
-					if (r == 0)
-						hex_fault = format("f:%zu: * cannot repeat %zu value%s to reach the label on line %zu\n",
-						                   star, last_bytes.size(), plural(last_bytes.size()), n);
+					dies(r, n, star, format("f:%zu: * cannot repeat %zu value%s to reach the label on line %zu\n",
+					                        star, last_bytes.size(), plural(last_bytes.size()), n));
 					continue;
 				}
 				repeat.times[r] = more / last_bytes.size();
 				since[r] += more, total[r] += more;
 			}
-			if (none_left()) {
-				D.message = hex_fault;
-				return D;
-			}
+			if (none_left())
+				return false;
 			D.runs.push_back(repeat);
 			star = 0;
 		}
@@ -839,11 +911,25 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 			if (!labelled)
 				return fail(n, "* needs a label before and after it\n");
 			star = n, last = 'S', last_labelled = false;
-			continue;
+			if (width == 0) {
+				bool held = false;
+				for (auto &due : dues)
+					held |= due.second == last_bytes.size();
+				if (held)
+					return true;
+				if (dues.size() < 16) {
+					dues.push_back({n, last_bytes.size()});
+					return true;
+				}
+			}
+			if (fits(last_bytes.size()))
+				return true;
+			fault = star_message(n, last_bytes.size()), fault_line = n;
+			return false;
 		}
 		if (L.kind == 'R') {
 			ruler = n, ruled = L, last = 'R', last_labelled = false;
-			continue;
+			return true;
 		}
 		if (L.labelled) {
 			std::uint64_t x[3];
@@ -851,30 +937,31 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 			for (int r = 0; r < 3; r++)
 				valid[r] = number_in(L.digits, bases[r], &x[r]);
 			if (!labelled) {
+				// od's offsets are octal or decimal.
 				labelled = true;
 				alive[1] = L.od && valid[1];
 				alive[2] = L.od && valid[2];
+				alive[0] = !alive[1] && !alive[2];
+				if (L.kind == 'V' && L.bare && L.digits.size() <= 4)
+					lone_label = n, lone_token = plain_shown(L.digits);
+			} else {
+				lone_label = 0;
 			}
 			for (int r = 0; r < 3; r++) {
 				if (!alive[r])
 					continue;
 				std::uint64_t s = valid[r] ? step(x[r], number[r], bases[r], L.digits.size()) : 0;
-				if (label_line != 0 && (!valid[r] || s != since[r])) {
-					alive[r] = false;
-					if (r == 0)
-						hex_fault = (n - 1 > label_line ? format("f:%zu-%zu: ", label_line, n - 1)
-						                                : format("f:%zu: ", label_line)) +
-						            format("%llu value%s, where the label on line %zu wants %llu\n",
-						                   static_cast<unsigned long long>(since[r]), plural(since[r]), n,
-						                   static_cast<unsigned long long>(s));
-				}
+				if (label_line != 0 && (!valid[r] || s != since[r]))
+					dies(r, n, label_line,
+					     (n - 1 > label_line ? format("f:%zu-%zu: ", label_line, n - 1) : format("f:%zu: ", label_line)) +
+					     format("%llu value%s, where the label on line %zu wants %llu\n",
+					            static_cast<unsigned long long>(since[r]), plural(since[r]), n,
+					            static_cast<unsigned long long>(s)));
 				number[r] = x[r], since[r] = 0;
 			}
 			label_line = n;
-			if (none_left()) {
-				D.message = hex_fault;
-				return D;
-			}
+			if (none_left())
+				return false;
 		}
 		order_shown |= L.order_shown;
 		if (L.order_unsure && unsure_line == 0)
@@ -882,28 +969,132 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 		if (L.kind != 'L')
 			add(L.bytes, n);
 		last = L.kind, last_labelled = L.labelled;
+		return true;
+	};
+	// A token of digits alone, settled by the lines around it; `ahead`
+	// whether the next line of values has a label, -1 where not asked.
+	auto lone = [&](PlainLine L, int ahead) {
+		std::size_t digits = L.digits.size();
+		bool even = digits % 2 == 0;
+		if (even && (digits >= 17 || last == 'P'))
+			L.kind = 'P', L.bytes = plain_bytes(L.digits);
+		else if (digits > 16)
+			L.kind = 'F', L.token = plain_shown(L.digits);
+		else if (last_labelled || last == 'S' || !even || ahead == 1)
+			L.kind = 'L', L.labelled = L.bare = true, L.od = digits == 7;
+		else if (ahead < 0)
+			L.kind = 'N';
+		else if (digits >= 10)
+			L.kind = 'P', L.bytes = plain_bytes(L.digits);
+		else
+			L.kind = 'M';
+		return L;
+	};
+	// A fault, found where the only label or a `*`'s width waits: the lines
+	// from `from` on tell as far as they can; the first fault in line
+	// order is named.
+	auto at_fault = [&](std::size_t from) {
+		bool label = false;
+		for (std::size_t k = from; k < parsed.size() && ((!label && lone_label) || (width == 0 && !dues.empty())); k++) {
+			const PlainLine &L = parsed[k];
+			bool digits = L.kind == 'N';
+			label |= digits ? L.digits.size() <= 16 : L.labelled;
+			if (L.kind == 'V' || L.kind == 'P' || (digits && L.digits.size() >= 17)) {
+				bool with = L.labelled && !digits;
+				width = width == 0 && values_labelled && with ? values_count : width;
+				values_labelled = with;
+				values_count = digits ? L.digits.size() / 2 : L.bytes.size();
+			}
+		}
+		if (lone_label && !label && lone_label < fault_line)
+			fault = format("f:%zu: bad value ", lone_label) + lone_token + "\n", fault_line = lone_label;
+		for (auto &due : dues)
+			if (!fits(due.second) && due.first < fault_line)
+				fault = star_message(due.first, due.second), fault_line = due.first;
+		D.message = fault;
+		return D;
+	};
+	std::size_t line = 0;
+	for (; line < lines.size() && want > 0; line++) {
+		std::size_t n = line + 1;
+		PlainLine L = parsed[line];
+		if (L.kind == 'N') {
+			L = lone(L, -1);
+			if (L.kind == 'N') {
+				// The next line of values tells, other such tokens, blank
+				// lines and text left out; at most 64 such tokens wait.
+				std::size_t j = line, waiting = 0;
+				for (; j < parsed.size() && (parsed[j].kind == 'B' || parsed[j].kind == 'T' ||
+				                             (parsed[j].kind == 'N' && parsed[j].digits.size() <= 16)); j++) {
+					waiting += parsed[j].kind == 'N';
+					if (waiting > 64) {
+						fail(n, plain_shown(L.digits) + " may be a label or values\n");
+						return at_fault(j + 1);
+					}
+				}
+				int ahead = j < parsed.size() && parsed[j].kind == 'V' && parsed[j].labelled;
+				for (; line < j; line++) {
+					PlainLine W = parsed[line];
+					if (W.kind == 'N')
+						W = lone(W, ahead);
+					if (!walk(W, line + 1)) {
+						if (j < parsed.size() && parsed[j].labelled)
+							lone_label = 0;
+						return at_fault(j);
+					}
+				}
+				if (j == parsed.size())
+					break;
+				n = line + 1;
+				L = parsed[line];
+				if (L.kind == 'N')
+					L = lone(L, -1);
+			}
+		}
+		if (!walk(L, n))
+			return at_fault(n);
 		std::uint64_t least = UINT64_MAX;
 		for (int r = 0; r < 3; r++)
 			least = alive[r] ? std::min(least, total[r]) : least;
-		if (star == 0 && ruler == 0 && least >= want)
-			break;
+		if (star == 0 && ruler == 0 && (past ? label_line > reached : least >= want)) {
+			if (past || !labelled)
+				break;
+			past = true, reached = n;
+		}
 	}
 	if (ruler != 0) {
-		if (ruled.word)
-			return fail(ruler, "bad value " + ruled.token + "\n");
+		if (ruled.word) {
+			fail(ruler, "bad value " + ruled.token + "\n");
+			return at_fault(parsed.size());
+		}
 		add(ruled.bytes, ruler);
+		if (!values_seen(false, ruled.bytes.size()))
+			return at_fault(parsed.size());
 	}
-	if (star != 0)
-		return fail(star, "* needs a label before and after it\n");
-	// No line showed the order of its groups' bytes, and one could not tell it.
-	if (!order_shown && unsure_line != 0)
-		return fail(unsure_line, unsure_group + " may be bytes in either order\n");
+	if (star != 0) {
+		fail(star, "* needs a label before and after it\n");
+		return at_fault(parsed.size());
+	}
+	// What waited for the end: the only label, read as values; the `*`s
+	// with no width found; the order of groups no line's column showed.
+	fault_line = SIZE_MAX;
+	if (lone_label)
+		fault = format("f:%zu: bad value ", lone_label) + lone_token + "\n", fault_line = lone_label;
+	for (auto &due : dues)
+		if (!fits(due.second) && due.first < fault_line)
+			fault = star_message(due.first, due.second), fault_line = due.first;
+	if (!order_shown && unsure_line != 0 && unsure_line < fault_line)
+		fault = format("f:%zu: ", unsure_line) + unsure_group + " may be bytes in either order\n";
+	if (!fault.empty()) {
+		D.message = fault;
+		return D;
+	}
 	for (D.reading = 0; !alive[D.reading];)
 		D.reading++;
 	for (const DumpRun &run : D.runs)
 		for (int r = 0; r < 3; r++)
 			if (alive[r] && run.times[r] != run.times[D.reading])
-				D.message = "f: * repeats by labels that may be octal, decimal or hexadecimal\n";
+				D.message = "f: * repeats by labels that may be octal or decimal\n";
 	if (D.message.empty() && total[D.reading] == 0 && text_line != 0)
 		D.message = format("f: no values, only text, from line %zu: ", text_line) + text_seen + "\n";
 	return D;
@@ -1197,10 +1388,16 @@ static void dump_agrees(std::string text, std::uint64_t skip, std::uint64_t leng
 // -t x1z and PowerShell 5's Format-Hex print it, character column, closing
 // offset and `*` for repeated lines included; with CR LF and trailing blanks
 // cut. It must read as the image itself, each byte on its line, save that
-// a typed line may be refused as unsure; and the readings must agree.
-static void dump_round_trip(const std::uint8_t *image, std::size_t size, std::uint32_t start, unsigned how)
+// a typed line may be refused as unsure; and the readings must agree. Then
+// damaged as people and serial lines damage dumps, at its first, middle or
+// last line of values, as `damage` picks: where a label, a column or the
+// dump's width can show it, it must read as the image or be refused; else
+// the readings must agree.
+static void dump_round_trip(const std::uint8_t *image, std::size_t size, std::uint32_t start, unsigned how,
+                            unsigned damage)
 {
-	unsigned layout = how % 5, per = layout == 0 ? how / 5 % 32 + 1 : layout == 1 ? 2 * (how / 5 % 16 + 1) : 16;
+	unsigned layout = how % 6, per = layout == 0 ? how / 5 % 32 + 1 : layout == 1 ? 2 * (how / 5 % 16 + 1)
+	                                 : layout == 5 ? 30 : 16;
 	bool crlf = how & 0x400, cut = how & 0x800, lower = how & 0x1000, indent = how & 0x2000;
 	std::vector<std::string> lines;
 	std::vector<std::size_t> line_of(size);
@@ -1215,6 +1412,7 @@ static void dump_round_trip(const std::uint8_t *image, std::size_t size, std::ui
 		lines.insert(lines.end(), {"", "           Path: C:\\image.bin", "",
 		                           "           00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F", ""});
 	bool starred = false;
+	std::vector<std::size_t> value_lines;	// their places in `lines`
 	for (std::size_t k = 0; k < size; k += per) {
 		std::size_t n = std::min<std::size_t>(per, size - k);
 		// od and hexdump -C write `*` for lines like the one before.
@@ -1244,13 +1442,17 @@ static void dump_round_trip(const std::uint8_t *image, std::size_t size, std::ui
 			line = format("%08x  ", at) + values + std::string(48 - values.size(), ' ') + "  |" + shown(k, n) + "|";
 		else if (layout == 3)
 			line = format("%06x ", at & 0xFFFFFF) + values + std::string(47 - values.size(), ' ') + "  >" + shown(k, n) + "<";
-		else
+		else if (layout == 4)
 			line = format("%08X   ", at) + values + std::string(47 - values.size(), ' ') + "  " + shown(k, n);
+		else
+			for (std::size_t i = 0; i < n; i++)	// xxd -p
+				line += format(hex, image[k + i]);
 		if (cut)
 			line.erase(line.find_last_not_of(' ') + 1);
 		if (indent && lines.empty())
 			lines.push_back("");	// a blank line first, and the labels not at the start of theirs
-		lines.push_back((indent ? "  " : "") + line);
+		value_lines.push_back(lines.size());
+		lines.push_back((indent && layout != 5 ? "  " : "") + line);
 		std::fill(line_of.begin() + static_cast<std::ptrdiff_t>(k), line_of.begin() + static_cast<std::ptrdiff_t>(k + n),
 		          lines.size());
 	}
@@ -1268,8 +1470,71 @@ static void dump_round_trip(const std::uint8_t *image, std::size_t size, std::ui
 	// A typed line may be unsure, and xxd's groups may be too where no
 	// line's column shows their order.
 	if (got != expected && !(layout == 0 && got.find(" may be values or their characters\n") != std::string::npos) &&
-	    !(layout == 1 && got.find(" may be bytes in either order\n") != std::string::npos))
+	    !(layout == 1 && got.find(" may be bytes in either order\n") != std::string::npos) &&
+	    !(layout == 5 && size <= 4 && got.find(" may be a label or values\n") != std::string::npos))
 		differs("dump round trip:\n" + text, got, expected);
+
+	// The damage, to the line picked; the labels stand at the start of
+	// the lines, the values after the label's blanks.
+	unsigned kind = damage % 8, place = damage / 8 % 3;
+	if (kind == 0 || value_lines.empty())
+		return;
+	std::size_t v = place == 0 ? 0 : place == 1 ? value_lines.size() / 2 : value_lines.size() - 1;
+	std::size_t index = value_lines[v];
+	std::string &line = lines[index];
+	std::size_t label = indent && layout != 5 ? 2 : 0, first = layout == 5 ? 0 : line.find_first_of(' ', label);
+	first = layout == 5 ? 0 : line.find_first_not_of(' ', first);
+	std::size_t blank = line.find(' ', first);
+	bool after = v + 1 < value_lines.size() && layout != 5, before = v > 0 && layout != 5, shows = true;
+	if (first == std::string::npos)
+		return;
+	if (kind == 1 && layout != 5) {
+		// A label's digit typed as a letter: refused, or where xxd's groups
+		// are too short to show bytes, passed over as text, which only
+		// the labels around it can show.
+		line[label] = 'O';
+		shows = layout != 1 || (std::min<std::size_t>(per, size - v * per) >= 6) || (before && after);
+	} else if (kind == 2) {
+		line.erase(first, layout == 1 || layout == 5 || line.compare(first + 2, 1, " ") != 0 ? 2 : 3);	// a value lost
+		shows = after;
+	} else if (kind == 3) {
+		line.insert(first, line.substr(first, 2) + (layout == 1 || layout == 5 ? "" : " "));	// a value doubled
+		shows = after;
+	} else if (kind == 4 && blank != std::string::npos && blank + 1 < line.size() && line[blank + 1] != ' ') {
+		line.erase(blank, 1);	// a blank lost between two values
+		shows = after;
+	} else if (kind == 5 && blank != std::string::npos) {
+		line.insert(blank, " ");	// a blank doubled
+	} else if (kind == 6) {
+		lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(index), "Listing 1: C000-C0FF");
+	} else if (kind == 7 && layout == 5 && line.size() >= 8) {
+		line[3] = 'O';	// plain hex with a wrong character: text where no decimal digit is left
+		shows = line.find_first_of("0123456789") != std::string::npos;
+	} else if (kind == 7 && (place == 0 || place == 2)) {
+		lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(index));	// a line lost at an end: nothing shows it
+		shows = false;
+	} else {
+		return;
+	}
+	text.clear();
+	for (const std::string &l : lines)
+		text += l + (crlf ? "\r\n" : "\n");
+	dump_agrees(text, 0, WHOLE_FILE);
+	got = dump_as_read(text, false, 0, WHOLE_FILE);
+	// Read as the image, line numbers aside, or refused.
+	auto bytes_of = [](const std::string &read) {
+		std::string bytes;
+		for (std::size_t k = 0; k < read.size();) {
+			std::size_t colon = read.find(':', k), space = read.find(' ', colon);
+			if (colon == std::string::npos)
+				break;
+			bytes += read.substr(colon + 1, space == std::string::npos ? std::string::npos : space - colon - 1);
+			k = space == std::string::npos ? read.size() : space;
+		}
+		return bytes;
+	};
+	if (shows && got.compare(0, 5, "size ") == 0 && bytes_of(got) != bytes_of(expected))
+		differs("dump damaged:\n" + text, got, expected);
 }
 
 // Any bytes at all as a file of each format: a message, or an image that
@@ -1414,7 +1679,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
 	// The readers of other formats, on the image and on anything.
 	round_trip(image, std::min<std::size_t>(image_size, 4096), start, image_size > 1 ? image[0] | image[1] << 8 : 0);
-	dump_round_trip(image, std::min<std::size_t>(image_size, 4096), start, image_size > 1 ? image[0] | image[1] << 8 : 0);
+	dump_round_trip(image, std::min<std::size_t>(image_size, 4096), start, image_size > 1 ? image[0] | image[1] << 8 : 0,
+	                image_size > 2 ? image[2] : 0);
 	any_bytes(data, size, start);
 	// The image's bytes as the text of a dump, its whole image or a part.
 	std::uint64_t skip = data[1] & 1 ? data[2] % 32 : 0, length = data[1] & 2 ? data[3] % 64 : WHOLE_FILE;
