@@ -18,7 +18,7 @@ struct Source {
 	// wait in `block`.
 	std::size_t waiting;
 	unsigned char block[64];
-	std::uint32_t sums[16], sums_of_sums[16];
+	std::uint32_t sums[4], sums_of_sums[4];
 };
 
 // Readies `source` to read `in` from its current position; its bytes summed
