@@ -965,7 +965,6 @@ struct Found {
 struct Note {
 	std::uint64_t line;
 	std::uint64_t times[3];
-	std::size_t segment;	// of a dump kept: the `*`'s segment
 	bool ahead;
 };
 
@@ -1008,6 +1007,8 @@ struct Plan {
 	Kind kind;
 	bool labelled;
 	std::uint8_t value_at[SHAPE_MOST / 2];
+	bool column;		// the values' characters from column_at on
+	std::size_t column_at;
 };
 
 struct Stretch {
@@ -1032,6 +1033,8 @@ void add_stretch(Stretches *s, std::uint64_t first, std::uint64_t lines, const S
 	plan.kind = shape.read.kind;
 	plan.labelled = shape.read.labelled;
 	std::memcpy(plan.value_at, shape.value_at, plan.count);
+	plan.column = shape.column;
+	plan.column_at = shape.column_at;
 	bool same = s->plan_count > 0 && std::memcmp(&s->plans[s->plan_count - 1], &plan, sizeof plan) == 0;
 	if (!same && !append(&s->plans, &s->plan_count, &s->plan_room, plan))
 		s->full = true;
@@ -1118,7 +1121,6 @@ struct Walk {
 	std::size_t text_kept, text_len;
 	Notes notes;
 	Stretches stretches;
-	Stored *kept;		// for a file that cannot be read twice
 };
 
 std::size_t show_bytes(const unsigned char *t, std::size_t n, char *to)
@@ -1132,11 +1134,10 @@ void fault_at(Walk *w, Fault fault, std::uint64_t line)
 	w->found.line = line;
 }
 
-// Values of the image, standing on `line`.
-void add_bytes(Walk *w, const unsigned char *bytes, std::size_t n, std::uint64_t line)
+// Values of the image, standing on a line that the second reading finds
+// again.
+void add_bytes(Walk *w, const unsigned char *bytes, std::size_t n, std::uint64_t)
 {
-	if (w->kept != nullptr)
-		store(w->kept, w->total[0], bytes, n, line);
 	for (int r = 0; r < 3; r++) {
 		w->since[r] += n;
 		w->total[r] += n;
@@ -1295,7 +1296,7 @@ bool check_label(Walk *w, const Line &L, std::uint64_t line)
 // `line`. False where no reading is left.
 bool repeat_star(Walk *w, const unsigned char *p, std::size_t n, std::uint64_t line)
 {
-	Note note{w->star_line, {0, 0, 0}, 0, false};
+	Note note{w->star_line, {0, 0, 0}, false};
 	std::size_t each = w->last_count;
 	for (int r = 0; r < 3; r++) {
 		std::uint64_t number;
@@ -1312,16 +1313,8 @@ bool repeat_star(Walk *w, const unsigned char *p, std::size_t n, std::uint64_t l
 		w->total[r] += more;
 	}
 	w->star = false;
-	int r = first_alive(w);
-	if (r == 3)
+	if (first_alive(w) == 3)
 		return no_reading_left(w);
-	if (w->kept != nullptr) {
-		// Kept where the hexadecimal reading has it; the kept reading's
-		// place is settled at the end.
-		note.segment = w->kept->count;
-		store_repeat(w->kept, w->total[HEX] - note.times[HEX] * each, w->last_bytes, each, note.times[r],
-		             w->star_line);
-	}
 	add_note(&w->notes, note);
 	return true;
 }
@@ -1333,7 +1326,7 @@ bool settle_ruler(Walk *w, bool labelled_values)
 {
 	w->ruler = false;
 	if (labelled_values) {
-		add_note(&w->notes, Note{w->ruler_line, {0, 0, 0}, 0, false});
+		add_note(&w->notes, Note{w->ruler_line, {0, 0, 0}, false});
 		return true;
 	}
 	if (w->ruler_word) {
@@ -1462,6 +1455,7 @@ struct Dump {
 	std::uint64_t skip_left;
 	const Plan *plan;	// of the stretch being read, stretch_left lines of it left
 	std::uint64_t stretch_left;
+	Source first;		// the first reading's, to hold the second to
 };
 
 // Lines laid out alike, one after another, as a program prints a dump: each
@@ -1494,10 +1488,8 @@ bool alike_lines(Dump *d, std::uint64_t want)
 			keep_last();
 		std::size_t width = alike_at(&d->text, &shape);
 		const unsigned char *t = d->text.data + d->text.pos;
-		if (width == 0 ||
-		    !(w->kept == nullptr ? check_alike(&shape, t, &number) : read_alike(&shape, t, d->bytes, &number)) ||
-		    (read.labelled && step_of(number, w->number[HEX], 16, read.ndigits) != w->since[HEX]) ||
-		    (w->kept != nullptr && w->kept->full))
+		if (width == 0 || !check_alike(&shape, t, &number) ||
+		    (read.labelled && step_of(number, w->number[HEX], 16, read.ndigits) != w->since[HEX]))
 			break;
 		d->text.pos += width;
 		w->line++;
@@ -1506,16 +1498,12 @@ bool alike_lines(Dump *d, std::uint64_t want)
 			w->since[HEX] = 0;
 			w->label_line = w->line;
 		}
-		if (w->kept != nullptr) {
-			add_bytes(w, d->bytes, count, w->line);
-		} else {
-			for (int r = 0; r < readings; r++) {
-				w->since[r] += count;
-				w->total[r] += count;
-			}
-			w->last_count = count;
-			last = t;
+		for (int r = 0; r < readings; r++) {
+			w->since[r] += count;
+			w->total[r] += count;
 		}
+		w->last_count = count;
+		last = t;
 		w->last = read.kind;
 		w->last_labelled = read.labelled;
 		if (least_total(w) >= want) {
@@ -1525,7 +1513,7 @@ bool alike_lines(Dump *d, std::uint64_t want)
 	}
 	keep_last();
 	std::uint64_t taken = w->line + 1 - first;
-	if (w->kept == nullptr && taken >= STRETCH_LEAST)
+	if (taken >= STRETCH_LEAST)
 		add_stretch(&w->stretches, first, taken, shape);
 	if (taken > 0) {
 		// As many lines alike as they are: the first and the last tell
@@ -1603,7 +1591,7 @@ bool settle_waiting(Dump *d, bool ahead)
 		settle_lone(&L, &around, bytes);
 		// The second reading knows the lines before a line, not after.
 		if (L.kind == Kind::LABEL && lone_kind(L.ndigits, &behind) != Kind::LABEL)
-			add_note(&w->notes, Note{waiting.line, {0, 0, 0}, 0, true});
+			add_note(&w->notes, Note{waiting.line, {0, 0, 0}, true});
 		w->line = waiting.line;
 		bool sound = walk_line(w, L, waiting.digits, bytes);
 		w->line = line;
@@ -1717,7 +1705,7 @@ bool read_through(Dump *d, std::uint64_t want)
 		}
 		if (!walk_line(w, L, t, d->bytes))
 			return fault_found(d);
-		if (w->notes.full || (w->kept != nullptr && w->kept->full)) {
+		if (w->notes.full) {
 			fault_at(w, Fault::MEMORY, w->line);
 			return false;
 		}
@@ -1846,24 +1834,6 @@ bool readings_agree(const Walk *w)
 	return true;
 }
 
-// The kept bytes, their `*`s repeated as the kept reading has them, each
-// segment after the last.
-void settle_kept(Stored *kept, const Notes &notes, int reading)
-{
-	for (std::size_t k = 0; k < notes.count; k++) {
-		const Note &note = notes.notes[k];
-		if (note.times[reading] == 0)
-			continue;	// a ruler passed over
-		Segment &s = kept->segments[note.segment];
-		s.length = s.per_line = note.times[reading] * s.period;
-	}
-	std::uint64_t offset = 0;
-	for (std::size_t k = 0; k < kept->count; k++) {
-		kept->segments[k].offset = offset;
-		offset += kept->segments[k].length;
-	}
-}
-
 // The second reading's bytes of its next line that holds any, or of a `*`,
 // having passed those that are skipped. False where the file no longer
 // reads as it did.
@@ -1969,6 +1939,28 @@ std::size_t alike_bytes(Dump *d, Image *image, unsigned char *to, std::size_t ro
 	return got;
 }
 
+// Whether the `count` characters at c show the values at `bytes` as a column
+// does: each itself from 20 to 7E, else '.'. The first reading found them
+// so; a file that changed since may not be.
+inline bool column_shows(const unsigned char *bytes, std::size_t count, const unsigned char *c)
+{
+	std::size_t k = 0;
+#if defined(USE_SSE2)
+	for (; k + 16 <= count; k += 16) {
+		__m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + k));
+		__m128i shown = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F)), _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F)));
+		__m128i as = _mm_or_si128(_mm_and_si128(shown, v), _mm_andnot_si128(shown, _mm_set1_epi8('.')));
+		__m128i got = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c + k));
+		if (_mm_movemask_epi8(_mm_cmpeq_epi8(as, got)) != 0xFFFF)
+			return false;
+	}
+#endif
+	for (; k < count; k++)
+		if (c[k] != (bytes[k] >= 0x20 && bytes[k] <= 0x7E ? bytes[k] : '.'))
+			return false;
+	return true;
+}
+
 // The values of the stretch's next lines, each whole one straight into
 // `to` while they fit in `room` and the image; then, where one does not, or
 // some are skipped, into d->bytes, to be handed out as a line read in full
@@ -2004,7 +1996,7 @@ bool stretch_lines(Dump *d, Image *image, unsigned char *to, std::size_t room, s
 			bad |= v;
 			bytes[k] = static_cast<unsigned char>(v);
 		}
-		if (bad & NO_PAIR) {
+		if ((bad & NO_PAIR) || (plan.column && !column_shows(bytes, count, p + plan.column_at))) {
 			image->failed = true;
 			sound = false;
 			break;
@@ -2083,6 +2075,8 @@ std::size_t read_dump(Image *image, unsigned char *to, std::size_t room, std::ui
 		image->left -= piece;
 	}
 	*ended = image->left == 0 || image->failed;
+	if (*ended)
+		end_reading(image, &d->first, &d->text.source);
 	return n;
 }
 
@@ -2092,7 +2086,6 @@ bool open_dump(Image *image, std::FILE *in, const char *name, std::uint64_t skip
                std::uint64_t length, std::FILE *out)
 {
 	static Dump dump;
-	static Stored kept;
 	// Made at the first dump; a static with an initializer would need the
 	// C++ runtime's guard, which the tool otherwise does without.
 	static bool made;
@@ -2101,8 +2094,10 @@ bool open_dump(Image *image, std::FILE *in, const char *name, std::uint64_t skip
 	made = true;
 	Dump *d = &dump;
 	Walk *w = &d->walk;
-	std::uint64_t size, at = 0;
-	bool twice = regular_size(in, &size) && tell_file(in, &at);
+	std::uint64_t at;
+	std::FILE *copy;
+	if (!keep_source(in, name, &copy, &at, out))
+		return false;
 	std::uint64_t want = length > UINT64_MAX - skip ? UINT64_MAX : skip + length;
 
 	Notes notes = w->notes;		// their memory, kept from run to run
@@ -2112,11 +2107,13 @@ bool open_dump(Image *image, std::FILE *in, const char *name, std::uint64_t skip
 	w->stretches = {stretches.stretches, 0, stretches.room, 0, stretches.plans, 0, stretches.plan_room, false};
 	w->alive[HEX] = w->alive[OCTAL] = w->alive[DECIMAL] = true;
 	w->last = Kind::BLANK;
-	clear_stored(&kept);
-	w->kept = twice ? nullptr : &kept;
-	open_text(&d->text, in);
+	open_text(&d->text, in, true, copy);
 
 	bool sound = read_through(d, want);
+	// A file found sound is read on to its end, so that all of it is held
+	// to what the second reading reads; a pipe's copy needs no more.
+	if (sound && copy == nullptr)
+		read_source_through(&d->text.source);
 	int r = first_alive(w);
 	if (std::ferror(in))
 		w->found.fault = Fault::READ;
@@ -2141,21 +2138,15 @@ bool open_dump(Image *image, std::FILE *in, const char *name, std::uint64_t skip
 		return false;
 	}
 
+	std::FILE *again = read_again(in, copy, at, name, out);
+	if (again == nullptr)
+		return false;
 	*image = Image{};
-	image->file = in;
+	image->file = again;
 	start_lines(image, skip);
 	std::uint64_t left = std::min(total - skip, length);
-	if (!twice) {
-		settle_kept(&kept, w->notes, r);
-		open_stored(image, &kept, left, 0);
-		image->left = left;
-		return true;
-	}
-	if (!seek_file(in, at)) {
-		say_fault(Found{Fault::READ, 0, 0, 0, 0, 0, {}, 0}, name, out);
-		return false;
-	}
-	open_text(&d->text, in);
+	d->first = d->text.source;
+	open_text(&d->text, again, true, nullptr);
 	std::memset(&d->shape, 0, sizeof d->shape);
 	d->reading = r;
 	d->last = Kind::BLANK;

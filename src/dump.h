@@ -21,6 +21,7 @@ inline constexpr std::size_t DUMP_LINE_MOST = 32768;
 // last of them. Then readies `image` to hand them out. Else writes the one
 // message that names the dump's first fault, in line order, that it holds
 // fewer than `skip` values, or that a read failed, to `out`, and returns
-// false. A regular file is read twice; what a pipe holds is kept.
+// false. A regular file is read twice; a pipe once, its bytes kept in a
+// temporary file that is then read as the file would be.
 bool open_dump(Image *image, std::FILE *in, const char *name, std::uint64_t skip,
                std::uint64_t length, std::FILE *out);

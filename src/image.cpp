@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "shown.h"
+#include "source.h"
 
 namespace {
 
@@ -123,10 +124,10 @@ void store(Stored *stored, std::uint64_t offset, const unsigned char *bytes, std
 	std::memcpy(stored->data + stored->size, bytes, n);
 	stored->size += n;
 	// A line that goes on where the last segment's last line ended, as
-	// long, joins it: a file of even records, or a dump, is a few segments.
+	// long, joins it: a file of even records is a few segments.
 	if (stored->count > 0) {
 		Segment &last = stored->segments[stored->count - 1];
-		if (last.period == 0 && last.offset + last.length == offset && last.length % last.per_line == 0 &&
+		if (last.offset + last.length == offset && last.length % last.per_line == 0 &&
 		    last.line + last.length / last.per_line == line && n <= last.per_line) {
 			last.length += n;
 			return;
@@ -139,37 +140,7 @@ void store(Stored *stored, std::uint64_t offset, const unsigned char *bytes, std
 		stored->full = true;
 		return;
 	}
-	stored->segments[stored->count++] = {offset, stored->size - n, line, n, n, 0};
-}
-
-void store_repeat(Stored *stored, std::uint64_t offset, const unsigned char *bytes, std::size_t n,
-                  std::uint64_t times, std::uint64_t line)
-{
-	if (n == 0 || times == 0 || stored->full)
-		return;
-	// Kept as a line of its own, then made a repeat of it.
-	store(stored, offset, bytes, n, line);
-	if (stored->full)
-		return;
-	Segment &last = stored->segments[stored->count - 1];
-	if (last.offset != offset) {	// it joined the segment before: part it
-		void *segments = stored->segments;
-		std::uint64_t room = stored->room;
-		bool ok = grow(&segments, &room, stored->count, 1, sizeof(Segment));
-		stored->segments = static_cast<Segment *>(segments);
-		stored->room = static_cast<std::size_t>(room);
-		if (!ok) {
-			stored->full = true;
-			return;
-		}
-		Segment &joined = stored->segments[stored->count - 1];
-		joined.length -= n;
-		stored->segments[stored->count++] = {offset, stored->size - n, line, n, n, 0};
-	}
-	Segment &repeat = stored->segments[stored->count - 1];
-	repeat.length = n * times;
-	repeat.per_line = repeat.length;
-	repeat.period = static_cast<std::uint32_t>(n);
+	stored->segments[stored->count++] = {offset, stored->size - n, line, n, n};
 }
 
 void sort_stored(Stored *stored)
@@ -209,14 +180,7 @@ std::size_t read_stored(Image *image, unsigned char *to, std::size_t room, std::
 				{std::min<std::uint64_t>(line_end, s->length) - k, image->left, room - n}));
 			if (!at_line(image, s->line + k / s->per_line))
 				break;
-			if (s->period != 0) {
-				// A repeat: as far as its bytes go from k on.
-				std::uint64_t from = k % s->period;
-				piece = static_cast<std::size_t>(std::min<std::uint64_t>(piece, s->period - from));
-				std::memcpy(to + n, stored->data + s->data + from, piece);
-			} else {
-				std::memcpy(to + n, stored->data + s->data + k, piece);
-			}
+			std::memcpy(to + n, stored->data + s->data + k, piece);
 		}
 		n += piece;
 		image->offset += piece;
@@ -242,6 +206,58 @@ void cannot_skip(std::uint64_t n, const char *name, std::FILE *out)
 	std::fprintf(out, "cannot skip %llu byte%s of ", static_cast<unsigned long long>(n), n == 1 ? "" : "s");
 	write_shown(name, out);
 	std::fputc('\n', out);
+}
+
+namespace {
+
+void say_no_room(const char *name, std::FILE *out)
+{
+	std::fputs("cannot keep ", out);
+	if (std::strcmp(name, "-") == 0)
+		std::fputs("standard input", out);
+	else
+		write_shown(name, out);
+	std::fputs(": no room for a temporary file\n", out);
+}
+
+}  // namespace
+
+bool keep_source(std::FILE *in, const char *name, std::FILE **copy, std::uint64_t *at, std::FILE *out)
+{
+	std::uint64_t size;
+	*copy = nullptr;
+	*at = 0;
+	if (regular_size(in, &size) && tell_file(in, at))
+		return true;
+	*copy = temporary_file();
+	if (*copy == nullptr)
+		say_no_room(name, out);
+	return *copy != nullptr;
+}
+
+std::FILE *read_again(std::FILE *in, std::FILE *copy, std::uint64_t at, const char *name, std::FILE *out)
+{
+	if (copy != nullptr && (std::fflush(copy) != 0 || std::ferror(copy))) {
+		say_no_room(name, out);
+		return nullptr;
+	}
+	std::FILE *again = copy != nullptr ? copy : in;
+	if (!seek_file(again, copy != nullptr ? 0 : at)) {
+		std::fputs("cannot read ", out);
+		write_shown(name, out);
+		std::fputc('\n', out);
+		return nullptr;
+	}
+	return again;
+}
+
+void end_reading(Image *image, const Source *first, Source *second)
+{
+	if (!image->failed) {
+		read_source_through(second);
+		image->failed = !same_source(first, second);
+	}
+	image->changed = image->failed && !source_failed(second);
 }
 
 // The C runtime's own stat and fseek stop at 2 GiB on Windows; POSIX has

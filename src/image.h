@@ -28,6 +28,7 @@ struct Image {
 	void *reader;		// the reader's own state
 	std::FILE *file;
 	bool failed;		// a read failed, or the file changed between two reads of it
+	bool changed;		// the file changed: its second reading read other bytes
 	bool has_lines;		// the bytes stand on lines of text, not at offsets
 	bool placed;		// each byte has its own address in the file
 	std::uint64_t offset;	// of the next byte: a count of bytes, or of a dump's values
@@ -73,14 +74,11 @@ inline bool at_line(Image *image, std::uint64_t line)
 	return true;
 }
 
-// Bytes kept in memory with their lines, for an image whose file cannot be
-// read twice (a pipe) or whose records come out of order. Each segment is
-// bytes in a row of the image: its byte k stands on line + k / per_line,
-// and is data[k], or, where `period` is not 0, data[k % period]: a line
-// of a dump repeated.
+// Bytes kept in memory with their lines, for an image whose records come
+// out of order. Each segment is bytes in a row of the image: its byte k
+// stands on line + k / per_line, and is data[k].
 struct Segment {
 	std::uint64_t offset, data, line, length, per_line;
-	std::uint32_t period;
 };
 
 struct Stored {
@@ -101,11 +99,6 @@ void clear_stored(Stored *stored);
 void store(Stored *stored, std::uint64_t offset, const unsigned char *bytes, std::size_t n,
            std::uint64_t line);
 
-// Keeps `n` bytes at `bytes` repeated `times` over, all standing on `line`,
-// at `offset` of the image.
-void store_repeat(Stored *stored, std::uint64_t offset, const unsigned char *bytes, std::size_t n,
-                  std::uint64_t times, std::uint64_t line);
-
 // Puts the segments in order of offset.
 void sort_stored(Stored *stored);
 
@@ -116,6 +109,23 @@ void open_stored(Image *image, Stored *stored, std::uint64_t size, std::uint8_t 
 
 // Writes "cannot skip N bytes of NAME": the file holds fewer than N.
 void cannot_skip(std::uint64_t n, const char *name, std::FILE *out);
+
+struct Source;
+
+// Readies the file of text `in`, named `name`, to be read twice: a regular
+// file from where it is now, *at, and *copy null; a pipe from its start, its
+// bytes kept in *copy as the first reading reads them. False, with its
+// message, where no temporary file can be made.
+bool keep_source(std::FILE *in, const char *name, std::FILE **copy, std::uint64_t *at, std::FILE *out);
+
+// The file for the second reading, where the first began: `in` sought back
+// to `at`, or the pipe's copy. Null, with its message, where it cannot be.
+std::FILE *read_again(std::FILE *in, std::FILE *copy, std::uint64_t at, const char *name, std::FILE *out);
+
+// Where the second reading has handed out the whole image, or failed: the
+// rest of the file read, to hold all of it to the first reading's bytes; the
+// image failed and changed where it is not the same.
+void end_reading(Image *image, const Source *first, Source *second);
 
 // Files read as they stand or read twice: 64-bit sizes and positions on
 // every platform, as Windows' C runtime has them under other names.

@@ -294,7 +294,7 @@ bool pass_text(Listing *l, std::uint8_t *value, std::uint64_t *line)
 
 void open_listing(Listing *l, std::FILE *in)
 {
-	open_text(&l->text, in);
+	open_text(&l->text, in, false, nullptr);
 	l->line = 1;
 	l->line_start = true;
 	l->line_values = false;

@@ -143,11 +143,16 @@ static bool skip_bytes(std::FILE *f, const char *name, std::uint64_t n)
 	return true;
 }
 
-// Closes `f`, which was read from; a failed read leaves its message after
-// the output and makes the run a failure.
-static int close_read(std::FILE *f, bool failed, const char *name, int status, int failure)
+// Closes `f`, which was read from; a failed read, or a file that changed
+// between its two readings, leaves its message after the output and makes
+// the run a failure.
+static int close_read(std::FILE *f, bool failed, bool changed, const char *name, int status, int failure)
 {
-	if (failed || std::ferror(f)) {
+	if (changed && !std::ferror(f)) {
+		write_shown(name, stdout);
+		std::fputs(" changed while it was read\n", stdout);
+		status = failure;
+	} else if (failed || std::ferror(f)) {
 		say("cannot read ", name, "\n");
 		status = failure;
 	}
@@ -196,7 +201,7 @@ static int tally_file(const char *name, const Options &o)
 		return 1;
 	}
 	scan_image(&image, o.start, stdout);
-	return close_read(in, image.failed, name, 0, 1);
+	return close_read(in, image.failed, image.changed, name, 0, 1);
 }
 
 static int check_file(const char *listing_name, const char *name, const Options &o)
@@ -212,8 +217,8 @@ static int check_file(const char *listing_name, const char *name, const Options 
 		return 2;
 	}
 	int status = check_image(&image, o.start, listing, listing_name, stdout);
-	status = close_read(listing, false, listing_name, status, 2);
-	return close_read(in, image.failed, name, status, 2);
+	status = close_read(listing, false, false, listing_name, status, 2);
+	return close_read(in, image.failed, image.changed, name, status, 2);
 }
 
 // Output goes through stdout's buffer; only a flush tells whether all of it

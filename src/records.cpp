@@ -5,6 +5,7 @@
 
 #include "hexdigits.h"
 #include "shown.h"
+#include "source.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ constexpr std::size_t SLACK = 64;
 constexpr std::size_t READ_SIZE = 65536;
 
 struct Reader {
-	std::FILE *file;
+	Source source;
 	RecordFormat format;
 	std::uint64_t line;	// the line at pos, from 1
 	std::size_t pos, len;
@@ -147,6 +148,30 @@ template <int V>
 #endif
 }
 
+// The second reading's look at a record of a file found sound, which may
+// have changed since: its digits from its length on, before its data `head`
+// bytes and `count` data bytes, decoded and held to its checksum, the data
+// into to[n] on. The bytes before the data go just before them, over the end
+// of those before, which are put back: one decoding of the whole record.
+template <RecordFormat F>
+[[gnu::always_inline]] inline bool take_data(const unsigned char *digits, std::size_t head, std::size_t count,
+                                             unsigned char *to, std::size_t n)
+{
+	unsigned sum;
+	bool digits_sound;
+	if (n >= 8) {
+		unsigned char before[8];
+		std::memcpy(before, to + n - 8, 8);
+		digits_sound = decode_hex<true>(digits, head + count + 1, to + n - head, &sum);
+		std::memcpy(to + n - 8, before, 8);
+	} else {
+		unsigned char bytes[5 + 255 + SLACK];
+		digits_sound = decode_hex<true>(digits, head + count + 1, bytes, &sum);
+		std::memcpy(to + n, bytes + head, count);
+	}
+	return digits_sound && sum % 256 == (F == RecordFormat::IHEX ? 0 : 0xFF);
+}
+
 // What the n bytes at t, a line with the blanks at its ends taken off, hold
 // as a record of `format`; SLACK bytes after them may be read.
 template <bool CHECK>
@@ -199,16 +224,16 @@ void refill(Reader *rd)
 	rd->len -= rd->pos;
 	rd->pos = 0;
 	std::size_t want = READ_SIZE - rd->len;
-	std::size_t got = std::fread(rd->data + rd->len, 1, want, rd->file);
+	std::size_t got = read_source(&rd->source, rd->data + rd->len, want);
 	rd->len += got;
 	rd->file_ended = got < want;
 }
 
-void start_reader(Reader *rd, std::FILE *in, RecordFormat format)
+void start_reader(Reader *rd, std::FILE *in, RecordFormat format, std::FILE *copy)
 {
 	// All of it touched now, so that memory is the same for any file.
 	std::memset(rd, 0, sizeof *rd);
-	rd->file = in;
+	open_source(&rd->source, in, true, copy);
 	rd->format = format;
 	rd->line = 1;
 	refill(rd);
@@ -580,7 +605,7 @@ Checked check_records(Reader *rd, std::uint32_t start, Stored *stored, Alikes *a
 			break;
 	}
 	found->rising = written.rising;
-	if (std::ferror(rd->file))
+	if (std::ferror(rd->source.file))
 		return {Fault::READ, 0};
 	if (format == RecordFormat::IHEX && !w.ended)
 		return {Fault::NO_END, 0};
@@ -688,6 +713,7 @@ struct Stream {
 	std::uint64_t at, left;		// from address `at`, `left` of them
 	bool records_ended;
 	std::uint8_t fill;
+	Source first;	// the first reading's, to hold the second to
 };
 
 // The next record's bytes at or after image->offset, or that none come.
@@ -695,10 +721,11 @@ void next_data(Image *image, Stream *s)
 {
 	RecordFormat format = s->reader.format;
 	while (!s->records_ended) {
-		Got got = next_record<false>(&s->reader, &s->record);
+		Got got = next_record<true>(&s->reader, &s->record);
 		if (got != Got::RECORD) {
 			// A fault now is a file that changed since it was found sound.
 			image->failed |= got != Got::END;
+			image->changed |= got != Got::END;
 			s->records_ended = true;
 			return;
 		}
@@ -708,7 +735,7 @@ void next_data(Image *image, Stream *s)
 		if (k == 0)
 			continue;
 		if (k > 1) {
-			image->failed = true;	// a file found rising has no such record
+			image->failed = image->changed = true;	// a file found rising has no such record
 			s->records_ended = true;
 			return;
 		}
@@ -778,10 +805,8 @@ std::size_t plain_bytes(Image *image, Stream *s, unsigned char *to, std::size_t 
 			// LL counts the address, the data and the checksum in an S-record.
 			std::size_t count = ihex ? length : length - head;
 			std::uint64_t offset = first + n;
-			if (at != offset || at_end - offset < count)
+			if (at != offset || at_end - offset < count || !take_data<F>(p + lead, head, count, to, n))
 				break;
-			unsigned sum;
-			decode_hex<false>(p + lead + 2 * head, count, to + n, &sum);
 			runs[run_count++] = {offset, line++};
 			n += count;
 			records++;
@@ -822,23 +847,32 @@ std::size_t alike_bytes(Image *image, Stream *s, unsigned char *to, std::size_t 
 	LineRun *const runs = image->runs;
 	std::size_t n = 0, run_count = image->run_count;
 	std::uint64_t line = rd->line;
+	const bool ihex = rd->format == RecordFormat::IHEX;
+	const std::size_t lead = ihex ? 1 : 2, head = (data_at - lead) / 2, text = data_at + 2 * length + 2;
+	const unsigned char mark = ihex ? ':' : 'S';
 	while (left > 0) {
 		if (rd->len - rd->pos < width && !rd->file_ended)
 			refill(rd);
 		const unsigned char *d = rd->data;
 		std::size_t pos = rd->pos;
-		std::uint64_t here = std::min<std::uint64_t>(left, (rd->len - pos) / width);
-		if (here == 0)
-			break;	// the file is shorter than it was: next_data finds out
-		for (std::uint64_t k = 0; k < here; k++) {
-			unsigned sum;
-			decode_hex<false>(d + pos + data_at, length, to + n, &sum);
+		std::uint64_t here = std::min<std::uint64_t>(left, (rd->len - pos) / width), k = 0;
+		// Each line held to its record as the first reading found it; at
+		// one that is not, or where the file is shorter than it was, the
+		// next reading finds out.
+		for (; k < here; k++) {
+			const unsigned char *p = d + pos;
+			if (p[0] != mark || !is_line_end(p[text]) ||
+			    !(ihex ? take_data<RecordFormat::IHEX>(p + lead, head, length, to, n)
+			           : take_data<RecordFormat::SREC>(p + lead, head, length, to, n)))
+				break;
 			runs[run_count++] = {first + n, line++};
 			n += length;
 			pos += width;
 		}
 		rd->pos = pos;
-		left -= here;
+		left -= k;
+		if (k < here || here == 0)
+			break;
 	}
 	rd->line = line;
 	s->walk.data_records += line - run.line - done;
@@ -891,6 +925,8 @@ std::size_t read_stream(Image *image, unsigned char *to, std::size_t room, std::
 		image->left -= piece;
 	}
 	*ended = image->left == 0 || image->failed;
+	if (*ended)
+		end_reading(image, &s->first, &s->reader.source);
 	return n;
 }
 
@@ -901,25 +937,41 @@ bool open_records(Image *image, std::FILE *in, const char *name, RecordFormat fo
 {
 	static Stream stream;
 	static Stored stored;
-	std::uint64_t size, at = 0;
-	// A regular file is read twice; what a pipe holds is kept.
-	bool twice = regular_size(in, &size) && tell_file(in, &at);
+	std::uint64_t at;
+	std::FILE *copy;
 	Found found;
 
+	if (!keep_source(in, name, &copy, &at, out))
+		return false;
 	clear_stored(&stored);
-	start_reader(&stream.reader, in, format);
+	start_reader(&stream.reader, in, format, copy);
 	// All of it touched now, so that memory is the same for any file.
 	std::memset(&stream.alikes, 0, sizeof stream.alikes);
-	Checked checked = check_records(&stream.reader, start, twice ? nullptr : &stored, &stream.alikes, &found);
-	if (twice && !found.rising && checked.fault != Fault::READ) {
+	Checked checked = check_records(&stream.reader, start, nullptr, &stream.alikes, &found);
+	// A file found sound is read on to its end, so that all of it is held
+	// to what the second reading reads; a pipe's copy needs no more.
+	bool whole = checked.fault == Fault::NONE || checked.fault == Fault::NO_END;
+	if (whole && copy == nullptr)
+		read_source_through(&stream.reader.source);
+	stream.first = stream.reader.source;
+	std::FILE *again = nullptr;
+	if (checked.fault != Fault::READ && (whole || !found.rising) &&
+	    (again = read_again(in, copy, at, name, out)) == nullptr)
+		return false;
+	if (!found.rising && checked.fault != Fault::READ) {
 		// Out of order, and maybe written twice: the bytes are kept, to
 		// be handed out sorted.
-		if (!seek_file(in, at)) {
-			checked.fault = Fault::READ;
-		} else {
-			start_reader(&stream.reader, in, format);
-			checked = check_records(&stream.reader, start, &stored, &stream.alikes, &found);
+		start_reader(&stream.reader, again, format, nullptr);
+		Checked second = check_records(&stream.reader, start, &stored, &stream.alikes, &found);
+		if (whole)
+			read_source_through(&stream.reader.source);
+		if (second.fault != Fault::READ &&
+		    (second.fault != checked.fault || second.line != checked.line ||
+		     (whole && !same_source(&stream.first, &stream.reader.source)))) {
+			say(out, name, " changed while it was read\n");
+			return false;
 		}
+		checked = second;
 	}
 	if (checked.fault == Fault::READ) {
 		std::fputs("cannot read ", out);
@@ -962,16 +1014,11 @@ bool open_records(Image *image, std::FILE *in, const char *name, RecordFormat fo
 	std::uint64_t bytes = length == WHOLE_FILE ? found.end - start : std::min(length, top);
 
 	*image = Image{};
-	image->file = in;
+	image->file = again;
 	image->placed = true;
 	start_lines(image, start);
-	if (twice && found.rising) {
-		if (!seek_file(in, at)) {
-			std::fputs("cannot read ", out);
-			say(out, name, "\n");
-			return false;
-		}
-		start_reader(&stream.reader, in, format);
+	if (found.rising) {
+		start_reader(&stream.reader, again, format, nullptr);
 		stream.walk = Walk{};
 		stream.left = 0;
 		stream.records_ended = false;

@@ -59,7 +59,7 @@ void decode_utf16(Text *t)
 		raw[got++] = static_cast<unsigned char>(t->odd_byte);
 	t->odd_byte = -1;
 	std::size_t want = 2 * units - got;
-	std::size_t n = std::fread(raw + got, 1, want, t->file);
+	std::size_t n = read_source(&t->source, raw + got, want);
 	t->file_ended = n < want;
 	got += n;
 
@@ -82,9 +82,9 @@ void decode_utf16(Text *t)
 
 }  // namespace
 
-void open_text(Text *t, std::FILE *in)
+void open_text(Text *t, std::FILE *in, bool summed, std::FILE *copy)
 {
-	t->file = in;
+	open_source(&t->source, in, summed, copy);
 	t->utf16 = t->big_endian = false;
 	t->odd_byte = -1;
 	t->surrogate = 0;
@@ -93,7 +93,7 @@ void open_text(Text *t, std::FILE *in)
 
 	// The byte order mark, if any; bytes that begin none are the text's.
 	unsigned char head[3];
-	std::size_t got = std::fread(head, 1, 2, in);
+	std::size_t got = read_source(&t->source, head, 2);
 	t->file_ended = got < 2;
 	if (got == 2 && ((head[0] == 0xFF && head[1] == 0xFE) || (head[0] == 0xFE && head[1] == 0xFF))) {
 		t->utf16 = true;
@@ -101,7 +101,7 @@ void open_text(Text *t, std::FILE *in)
 		return;
 	}
 	if (got == 2 && head[0] == 0xEF && head[1] == 0xBB) {
-		got += std::fread(head + 2, 1, 1, in);
+		got += read_source(&t->source, head + 2, 1);
 		t->file_ended = got < 3;
 		if (got == 3 && head[2] == 0xBF)
 			got = 0;
@@ -121,7 +121,7 @@ void open_text(Text *t, std::FILE *in)
 			decode_utf16(t);
 		} else {
 			std::size_t room = TEXT_HELD - t->len;
-			std::size_t n = std::fread(t->data + t->len, 1, room, t->file);
+			std::size_t n = read_source(&t->source, t->data + t->len, room);
 			t->len += n;
 			t->file_ended = n < room;
 		}

@@ -8,13 +8,15 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "source.h"
+
 // What a Text holds at a time, and the bytes past it that wide loads may
 // read.
 inline constexpr std::size_t TEXT_HELD = 65536;
 inline constexpr std::size_t TEXT_SLACK = 16;
 
 struct Text {
-	std::FILE *file;
+	Source source;
 	bool utf16, big_endian;
 	// UTF-16: a byte of a unit whose other byte is still to come, and a
 	// leading surrogate waiting for its trailing one.
@@ -29,8 +31,8 @@ struct Text {
 };
 
 // Readies `text` to read `in` from its current position, taking its byte
-// order mark.
-void open_text(Text *text, std::FILE *in);
+// order mark; the bytes read summed and copied as open_source says.
+void open_text(Text *text, std::FILE *in, bool summed, std::FILE *copy);
 
 // How many bytes are at hand from pos, having read on if fewer than `want`
 // were; fewer than `want` only at the end of the text. `want` stays well

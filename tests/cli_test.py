@@ -3,12 +3,14 @@
 folder, and compares its standard output byte for byte, its standard error and
 its exit status with the table's.
 
-usage: cli_test.py [--crlf] [--no-posix] [--no-large] -- COMMAND...
+usage: cli_test.py [--crlf] [--no-posix] [--no-large] [--change-library LIB] -- COMMAND...
 
 COMMAND runs the tool (behind an emulator, for a cross build). --crlf expects
 every newline as CR LF, as a Windows build writes them in text mode;
 --no-posix leaves out the cases that need Linux (/proc, /dev, strace, sh);
---no-large the one that reads a 2 GiB image, which proves nothing under qemu.
+--no-large the one that reads a 2 GiB image, which proves nothing under qemu;
+LIB, loaded into the tool, changes a file between its two readings: the
+cases that need it are left out without it.
 """
 import argparse
 import hashlib
@@ -62,15 +64,21 @@ class Tail(NamedTuple):
     lines: int
 
 
+class After(NamedTuple):
+    """Standard output that ends in `tail`, whatever comes before it, but
+    no verdict of a check."""
+    tail: str
+
+
 class Case(NamedTuple):
     name: str
     args: list
     image: Union[bytes, int, None] = None  # an int: a sparse file of that size
-    out: Union[str, Prefix, Tail, None] = ""  # None: not looked at
+    out: Union[str, Prefix, Tail, After, None] = ""  # None: not looked at
     status: int = 0
     err: str = ""
     stdout: Optional[str] = None  # a file to write standard output to
-    wrap: tuple = ()  # a command to run the tool under; {folder} is the working folder
+    wrap: tuple = ()  # a command to run the tool under; {folder} is the working folder, {library} LIB
     posix: bool = False  # needs Linux's /proc, /dev or strace
     image_name: str = "image.bin"  # "folder" always exists
     large: bool = False
@@ -1056,8 +1064,46 @@ CASES += [between(start, size, kind, "own") for start in (0x801, 0x879, 0xFFFFFF
           for kind in FORMATS]
 CASES += [between(start, 127, kind, "wrong") for start in (0x801, 0x803, 0x807, 0x879) for kind in FORMATS]
 
+# A file changed between its two readings, in each format, plain and
+# checked: where its line 201's first value's digits are, and its column.
+CHANGED = {
+    "ihex": (GAME_HEX, 9, None),
+    "srec": (srec_file(GAME, 0xC000), 10, None),
+    "dump": (dump_file(GAME, 0xC000), 6, None),
+    "xxd": (laid_out(lambda k, row: "%08x: %-39s  %s\n" % (
+        k, " ".join(row[i:i + 2].hex() for i in range(0, 16, 2)), column(row)), image=GAME), 10, 51),
+    "hexdump -C": (laid_out(lambda k, row: "%08x  %-48s  |%s|\n" % (
+        k, hexes(row[:8]).lower() + "  " + hexes(row[8:]).lower(), column(row)), image=GAME,
+        tail="%08x\n" % len(GAME)), 10, 61),
+}
 
-def run(command, case, crlf):
+
+def changed(kind, what, check):
+    text, digits, column_at = CHANGED[kind]
+    lines = text.splitlines(True)
+    at, line = len("".join(lines[:200])), lines[200]
+    other = lambda c: "1" if c != "1" else "2"
+    how = {"a value's digit": f"{at + digits + 1}={other(line[digits + 1])}",
+           "a value's digit for a letter": f"{at + digits}=G",
+           "a character of its column": f"{at + (column_at or 0)}={other(line[column_at or 0])}",
+           "a line lost": f"{at}-{len(line)}",
+           "a line added at the end": "+" + lines[1],
+           "cut short": f"{len(text) - 30}-30"}[what]
+    return Case(f"changed between its readings: {kind}, {what}{', --check' * check}",
+                ["--check", "listing.txt"] * check + ["--format=" + kind.split()[0].replace("xxd", "dump")
+                                                      .replace("hexdump", "dump"), "C000", "image.txt"],
+                text.encode(), After("image.txt changed while it was read\n"), 1 + check,
+                wrap=("env", "LD_PRELOAD={library}", "ROWTALLY_TEST_CHANGE=" + how), posix=True,
+                image_name="image.txt", listing=GAME_OUT.encode() if check else None)
+
+
+CASES += [changed(kind, what, check) for kind in CHANGED
+          for what in ("a value's digit", "a value's digit for a letter", "a character of its column", "a line lost",
+                       "a line added at the end", "cut short")
+          if what != "a character of its column" or CHANGED[kind][2] for check in (False, True)]
+
+
+def run(command, case, crlf, library):
     with tempfile.TemporaryDirectory() as folder:
         os.mkdir(os.path.join(folder, "folder"))
         image = Path(folder, case.image_name)
@@ -1070,7 +1116,7 @@ def run(command, case, crlf):
             Path(folder, case.listing_name).write_bytes(case.listing)
         sink = open(case.stdout, "wb") if case.stdout else subprocess.PIPE
         try:
-            wrap = [arg.replace("{folder}", folder) for arg in case.wrap]
+            wrap = [arg.replace("{folder}", folder).replace("{library}", library or "") for arg in case.wrap]
             # Wine maps file names through the locale: it must be UTF-8.
             done = subprocess.run([*wrap, *command, *case.args], cwd=folder,
                                   stdin=subprocess.DEVNULL, stdout=sink, stderr=subprocess.PIPE,
@@ -1094,6 +1140,9 @@ def run(command, case, crlf):
                 and head.endswith(text("\n"))):
             faults.append(f"  stdout: expected some whole lines of the output, then {tail!r}, "
                           f"got {len(out)} bytes ending {out[-80:]!r}")
+    elif isinstance(case.out, After):
+        if not out.endswith(text(case.out.tail)) or b" rows match" in out or b" rows differ" in out:
+            faults.append(f"  stdout: expected {text(case.out.tail)!r} last and no verdict, got {out[-160:]!r}")
     elif isinstance(case.out, Tail):
         lines = out.count(b"\n")
         if not out.endswith(text(case.out.text)) or lines != case.out.lines:
@@ -1144,16 +1193,20 @@ def main():
     parser.add_argument("--crlf", action="store_true")
     parser.add_argument("--no-posix", action="store_true")
     parser.add_argument("--no-large", action="store_true")
+    parser.add_argument("--change-library")
     parser.add_argument("command", nargs="+")
     options = parser.parse_args()
     options.command[-1] = os.path.abspath(options.command[-1])  # the tool; cases run elsewhere
+    if options.change_library:
+        options.change_library = os.path.abspath(options.change_library)
 
     missing = sorted({c.needs for c in CASES if c.needs and not shutil.which(c.needs)})
     cases = [c for c in CASES
-             if not (c.posix and options.no_posix or c.large and options.no_large or c.needs in missing)]
+             if not (c.posix and options.no_posix or c.large and options.no_large or c.needs in missing
+                     or "{library}" in " ".join(c.wrap) and not options.change_library)]
     # In parallel: under Wine, each run alone costs seconds of start-up.
     with ThreadPoolExecutor(max_workers=8) as pool:
-        results = pool.map(lambda case: run(options.command, case, options.crlf), cases)
+        results = pool.map(lambda case: run(options.command, case, options.crlf, options.change_library), cases)
     failed = 0
     for case, faults in zip(cases, results):
         if faults:

@@ -1291,12 +1291,15 @@ static void round_trip(const std::uint8_t *image, std::size_t size, std::uint32_
 	}
 }
 
-// What the reader makes of a dump's text read from a file (twice) or from a
-// stream kept: " LINE:HH.." for each run of its bytes on one line, at most
-// DUMP_SHOWN of them, after its size; or its message.
+// What a reader makes of text read from a file (twice) or from a stream
+// that cannot be sought, kept in a temporary file: " LINE:HH.." for each run
+// of its bytes on one line, at most DUMP_SHOWN of them, after its size; or
+// its message. As a dump where `records` is null, else as records of that
+// format from `start`, `length` bytes of them.
 constexpr std::uint64_t DUMP_SHOWN = 65536;
 
-static std::string dump_as_read(std::string text, bool kept, std::uint64_t skip, std::uint64_t length)
+static std::string text_as_read(std::string text, bool kept, std::uint64_t skip, std::uint64_t length,
+                                const RecordFormat *records = nullptr, std::uint32_t start = 0)
 {
 	std::FILE *in = kept ? fmemopen(text.data(), text.size(), "rb") : std::tmpfile();
 	std::FILE *out = std::tmpfile();
@@ -1310,7 +1313,8 @@ static std::string dump_as_read(std::string text, bool kept, std::uint64_t skip,
 	}
 	Image image;
 	std::string shown;
-	if (open_dump(&image, in, "f", skip, length, out)) {
+	if (records == nullptr ? open_dump(&image, in, "f", skip, length, out)
+	                       : open_records(&image, in, "f", *records, start, length, 0xFF, out)) {
 		shown = format("size %llu:", static_cast<unsigned long long>(image.left));
 		static unsigned char bytes[SCAN_READ];
 		bool ended = false;
@@ -1375,7 +1379,7 @@ static void dump_agrees(std::string text, std::uint64_t skip, std::uint64_t leng
 	while (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0)
 		text.erase(0, 1);
 	std::uint64_t want = length > UINT64_MAX - skip ? UINT64_MAX : skip + length;
-	std::string twice = dump_as_read(text, false, skip, length), kept = dump_as_read(text, true, skip, length);
+	std::string twice = text_as_read(text, false, skip, length), kept = text_as_read(text, true, skip, length);
 	std::string plain = dump_as_stated(plain_dump(text, want), skip, length);
 	if (twice != kept)
 		differs("dump read twice and kept:\n" + text, twice, kept);
@@ -1466,7 +1470,7 @@ static void dump_round_trip(const std::uint8_t *image, std::size_t size, std::ui
 	for (std::size_t k = 0; k < size && k < DUMP_SHOWN; k++)
 		expected += k == 0 || line_of[k] != line_of[k - 1] ? format(" %zu:%02X", line_of[k], image[k]) : format("%02X", image[k]);
 	dump_agrees(text, 0, WHOLE_FILE);
-	std::string got = dump_as_read(text, false, 0, WHOLE_FILE);
+	std::string got = text_as_read(text, false, 0, WHOLE_FILE);
 	// A typed line may be unsure, and xxd's groups may be too where no
 	// line's column shows their order.
 	if (got != expected && !(layout == 0 && got.find(" may be values or their characters\n") != std::string::npos) &&
@@ -1520,7 +1524,7 @@ static void dump_round_trip(const std::uint8_t *image, std::size_t size, std::ui
 	for (const std::string &l : lines)
 		text += l + (crlf ? "\r\n" : "\n");
 	dump_agrees(text, 0, WHOLE_FILE);
-	got = dump_as_read(text, false, 0, WHOLE_FILE);
+	got = text_as_read(text, false, 0, WHOLE_FILE);
 	// Read as the image, line numbers aside, or refused.
 	auto bytes_of = [](const std::string &read) {
 		std::string bytes;
@@ -1537,26 +1541,19 @@ static void dump_round_trip(const std::uint8_t *image, std::size_t size, std::ui
 		differs("dump damaged:\n" + text, got, expected);
 }
 
-// Any bytes at all as a file of each format: a message, or an image that
-// reads through.
+// Any bytes at all as a file of records of each format: a message, or an
+// image that reads through, the same from a stream as from a file.
 static void any_bytes(const std::uint8_t *data, std::size_t size, std::uint32_t start)
 {
-	for (int kind = 0; kind < 2; kind++) {
-		std::FILE *in = std::tmpfile();
-		std::FILE *out = std::tmpfile();
-		if (in == nullptr || out == nullptr)
-			std::abort();
-		std::fwrite(data, 1, size, in);
-		std::rewind(in);
-		Image read;
-		bool ok = open_records(&read, in, "f", kind == 0 ? RecordFormat::IHEX : RecordFormat::SREC, start,
-		                       size % 3 == 0 ? WHOLE_FILE : size, 0xFF, out);
-		if (ok)
-			read_all(&read, nullptr);
-		else if (std::ftell(out) == 0)
+	std::string text(reinterpret_cast<const char *>(data), size);
+	for (RecordFormat format : {RecordFormat::IHEX, RecordFormat::SREC}) {
+		std::uint64_t length = size % 3 == 0 ? WHOLE_FILE : size;
+		std::string twice = text_as_read(text, false, 0, length, &format, start);
+		if (twice.empty())
 			std::abort();	// a file refused without a word
-		std::fclose(in);
-		std::fclose(out);
+		std::string kept = text_as_read(text, true, 0, length, &format, start);
+		if (twice != kept)
+			differs("records read twice and kept:\n" + text, twice, kept);
 	}
 }
 
