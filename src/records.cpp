@@ -149,27 +149,47 @@ template <int V>
 }
 
 // The second reading's look at a record of a file found sound, which may
-// have changed since: its digits from its length on, before its data `head`
-// bytes and `count` data bytes, decoded and held to its checksum, the data
-// into to[n] on. The bytes before the data go just before them, over the end
-// of those before, which are put back: one decoding of the whole record.
-template <RecordFormat F>
+// have changed since: its data, `count` bytes after `head` bytes from its
+// length on, decoded into to[n] on (and up to 15 bytes past them), and its
+// checksum held to all of them. V, where not 0, is the number of 16 digits
+// that the record takes from its length on, the last maybe in part: one
+// decoding of it all. The first reading found its digits sound; the sums of
+// the file's bytes at both ends hold the whole of it to that.
+template <RecordFormat F, int V>
 [[gnu::always_inline]] inline bool take_data(const unsigned char *digits, std::size_t head, std::size_t count,
                                              unsigned char *to, std::size_t n)
 {
 	unsigned sum;
-	bool digits_sound;
-	if (n >= 8) {
-		unsigned char before[8];
-		std::memcpy(before, to + n - 8, 8);
-		digits_sound = decode_hex<true>(digits, head + count + 1, to + n - head, &sum);
-		std::memcpy(to + n - 8, before, 8);
-	} else {
-		unsigned char bytes[5 + 255 + SLACK];
-		digits_sound = decode_hex<true>(digits, head + count + 1, bytes, &sum);
-		std::memcpy(to + n, bytes + head, count);
+#if defined(USE_SSE2)
+	if constexpr (V > 0) {
+		static const unsigned char ones[32] = {
+			0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+		const __m128i zero = _mm_setzero_si128();
+		unsigned char bytes[8 * V + 16];
+		__m128i total = zero;
+		std::size_t last = 2 * (head + count + 1) - 16 * (V - 1);
+		for (int i = 0; i < V; i++) {
+			__m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(digits + 16 * i));
+			if (i == V - 1) {
+				__m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i *>(ones + 16 - last));
+				c = _mm_or_si128(_mm_and_si128(m, c), _mm_andnot_si128(m, _mm_set1_epi8('0')));
+			}
+			__m128i b = _mm_packus_epi16(digit_pairs(digit_values<false>(c, nullptr)), zero);
+			_mm_storel_epi64(reinterpret_cast<__m128i *>(bytes + 8 * i), b);
+			total = _mm_add_epi64(total, _mm_sad_epu8(b, zero));
+		}
+		for (std::size_t k = 0; k < count; k += 16)
+			_mm_storeu_si128(reinterpret_cast<__m128i *>(to + n + k),
+			                 _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + head + k)));
+		sum = static_cast<unsigned>(_mm_cvtsi128_si32(total));
+		return sum % 256 == (F == RecordFormat::IHEX ? 0 : 0xFF);
 	}
-	return digits_sound && sum % 256 == (F == RecordFormat::IHEX ? 0 : 0xFF);
+#endif
+	decode_hex<false>(digits + 2 * head, count, to + n, &sum);
+	for (std::size_t k = 0; k < head; k++)
+		sum += byte_at(digits + 2 * k);
+	sum += byte_at(digits + 2 * (head + count));
+	return sum % 256 == (F == RecordFormat::IHEX ? 0 : 0xFF);
 }
 
 // What the n bytes at t, a line with the blanks at its ends taken off, hold
@@ -805,7 +825,7 @@ std::size_t plain_bytes(Image *image, Stream *s, unsigned char *to, std::size_t 
 			// LL counts the address, the data and the checksum in an S-record.
 			std::size_t count = ihex ? length : length - head;
 			std::uint64_t offset = first + n;
-			if (at != offset || at_end - offset < count || !take_data<F>(p + lead, head, count, to, n))
+			if (at != offset || at_end - offset < count || !take_data<F, 0>(p + lead, head, count, to, n))
 				break;
 			runs[run_count++] = {offset, line++};
 			n += count;
@@ -825,9 +845,48 @@ std::size_t plain_bytes(Image *image, Stream *s, unsigned char *to, std::size_t 
 	return n;
 }
 
+// The lines of `run` from the reader's on, `left` of them at most, their
+// data straight into to[*n] on, each line held to its record; stops at one
+// that is not, or where the file is shorter than it was, for the next
+// reading to find out. V as take_data takes it.
+template <RecordFormat F, int V>
+void alike_lines(Reader *rd, const Alike &run, std::size_t width, std::size_t head, unsigned char *to, std::size_t *n,
+                 std::uint64_t *left, LineRun *runs, std::size_t *run_count, std::uint64_t *line, std::uint64_t first)
+{
+	constexpr std::size_t lead = F == RecordFormat::IHEX ? 1 : 2;
+	constexpr unsigned char mark = F == RecordFormat::IHEX ? ':' : 'S';
+	const std::size_t length = run.length, text = run.data_at + 2 * length + 2;
+	// All in locals: a store through `to` could be to any field.
+	std::size_t got = *n, count = *run_count;
+	std::uint64_t at = *line;
+	while (*left > 0) {
+		if (rd->len - rd->pos < width && !rd->file_ended)
+			refill(rd);
+		const unsigned char *d = rd->data;
+		std::size_t pos = rd->pos;
+		std::uint64_t here = std::min<std::uint64_t>(*left, (rd->len - pos) / width), k = 0;
+		for (; k < here; k++) {
+			const unsigned char *p = d + pos;
+			if (p[0] != mark || !is_line_end(p[text]) || !take_data<F, V>(p + lead, head, length, to, got))
+				break;
+			runs[count++] = {first + got, at++};
+			got += length;
+			pos += width;
+		}
+		rd->pos = pos;
+		*left -= k;
+		if (k < here || here == 0)
+			break;
+	}
+	*n = got;
+	*run_count = count;
+	*line = at;
+}
+
 // Hands out the bytes of the lines from the reader's on that the first
 // reading found alike, where they go on where the image is, straight into
 // `to`: read where they stand, the lines not read again. Their number.
+template <RecordFormat F>
 std::size_t alike_bytes(Image *image, Stream *s, unsigned char *to, std::size_t room)
 {
 	Reader *rd = &s->reader;
@@ -847,32 +906,14 @@ std::size_t alike_bytes(Image *image, Stream *s, unsigned char *to, std::size_t 
 	LineRun *const runs = image->runs;
 	std::size_t n = 0, run_count = image->run_count;
 	std::uint64_t line = rd->line;
-	const bool ihex = rd->format == RecordFormat::IHEX;
-	const std::size_t lead = ihex ? 1 : 2, head = (data_at - lead) / 2, text = data_at + 2 * length + 2;
-	const unsigned char mark = ihex ? ':' : 'S';
-	while (left > 0) {
-		if (rd->len - rd->pos < width && !rd->file_ended)
-			refill(rd);
-		const unsigned char *d = rd->data;
-		std::size_t pos = rd->pos;
-		std::uint64_t here = std::min<std::uint64_t>(left, (rd->len - pos) / width), k = 0;
-		// Each line held to its record as the first reading found it; at
-		// one that is not, or where the file is shorter than it was, the
-		// next reading finds out.
-		for (; k < here; k++) {
-			const unsigned char *p = d + pos;
-			if (p[0] != mark || !is_line_end(p[text]) ||
-			    !(ihex ? take_data<RecordFormat::IHEX>(p + lead, head, length, to, n)
-			           : take_data<RecordFormat::SREC>(p + lead, head, length, to, n)))
-				break;
-			runs[run_count++] = {first + n, line++};
-			n += length;
-			pos += width;
-		}
-		rd->pos = pos;
-		left -= k;
-		if (k < here || here == 0)
-			break;
+	std::size_t head = (data_at - (F == RecordFormat::IHEX ? 1 : 2)) / 2;
+	switch ((2 * (head + length + 1) + 15) / 16) {
+	case 1: alike_lines<F, 1>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
+	case 2: alike_lines<F, 2>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
+	case 3: alike_lines<F, 3>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
+	case 4: alike_lines<F, 4>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
+	case 5: alike_lines<F, 5>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
+	default: alike_lines<F, 0>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
 	}
 	rd->line = line;
 	s->walk.data_records += line - run.line - done;
@@ -881,7 +922,6 @@ std::size_t alike_bytes(Image *image, Stream *s, unsigned char *to, std::size_t 
 	image->left -= n;
 	return n;
 }
-
 std::size_t read_stream(Image *image, unsigned char *to, std::size_t room, std::uint64_t keep, bool *ended)
 {
 	Stream *s = static_cast<Stream *>(image->reader);
@@ -891,7 +931,8 @@ std::size_t read_stream(Image *image, unsigned char *to, std::size_t room, std::
 	keep_lines(image, keep);
 	while (n < room && image->left > 0 && !image->failed) {
 		if (s->left == 0 && !s->records_ended) {
-			std::size_t got = alike_bytes(image, s, to + n, room - n);
+			std::size_t got = ihex ? alike_bytes<RecordFormat::IHEX>(image, s, to + n, room - n)
+			                       : alike_bytes<RecordFormat::SREC>(image, s, to + n, room - n);
 			// Up to the next lines alike.
 			const Alikes &a = s->alikes;
 			std::uint64_t stop = a.next < a.count ? a.list[a.next].line : UINT64_MAX;
