@@ -34,6 +34,12 @@ struct Line {
 	bool labelled;
 	bool od;	// a label of seven digits and no mark: od's octal or decimal offsets
 	bool bare;	// a label of digits alone, no mark before or after them
+	// Of VALUES: where its character column starts, in characters, or
+	// NO_PLACE; and whether the column may be values too (`extra` of them,
+	// in `bytes` after the line's own).
+	std::size_t place;
+	bool questioned;
+	std::size_t extra;
 	const unsigned char *digits;	// the label's number
 	std::size_t ndigits;
 	bool numbered;		// its value in hexadecimal is already known, in `number`
@@ -198,13 +204,42 @@ struct Column {
 	std::size_t *chars;	// the characters from each byte on to `end`, once counted
 	bool counted;
 	std::size_t lead, trail;	// values of 20 at the start of the values, and at their end
+	std::size_t place;	// where the column found starts, in characters from the line's start, or NO_PLACE
 };
 
+constexpr std::size_t NO_PLACE = SIZE_MAX;
+
+// Whether the n characters at r, a character column, are all values or
+// DEBUG's pairs parted by spaces: then the line may be values alone.
+bool all_values(const unsigned char *r, std::size_t n)
+{
+	std::size_t k = 0;
+	while (k < n && r[k] == ' ')
+		k++;
+	if (k == n)
+		return false;
+	while (k < n) {
+		if (k + 2 > n || !is_hex(r[k]) || !is_hex(r[k + 1]))
+			return false;
+		k += 2;
+		if (k < n && r[k] == '-') {
+			if (k + 3 > n || !is_hex(r[k + 1]) || !is_hex(r[k + 2]))
+				return false;
+			k += 3;
+		}
+		if (k < n && r[k] != ' ')
+			return false;
+		while (k < n && r[k] == ' ')
+			k++;
+	}
+	return true;
+}
+
 // Whether the text from `from`, where a token of values ends, is a
-// character column that shows the nv values at v. A column parted by one
-// blank that reads as values itself is no sure column: a typed line
-// `C000: 31 32 12` may be three values or two and their characters, and
-// nothing on the line tells which.
+// character column that shows the nv values at v. A column that reads as
+// values itself is no sure column: a typed line `C000: 31 32  12` may be
+// three values or two and their characters, and only the lines around it
+// may tell which.
 enum class Seen { NONE, COLUMN, DELIMITED, UNSURE };
 
 Seen column_at(Column *c, std::size_t from, const unsigned char *v, std::size_t nv)
@@ -216,6 +251,7 @@ Seen column_at(Column *c, std::size_t from, const unsigned char *v, std::size_t 
 		spaces = t[i] == ' ' ? spaces + 1 : 0;
 	}
 	// Nothing follows: a column of blanks only, cut at the line's end.
+	c->place = NO_PLACE;
 	if (i == c->end)
 		return c->lead == nv ? Seen::COLUMN : Seen::NONE;
 	if (!c->counted) {
@@ -236,29 +272,20 @@ Seen column_at(Column *c, std::size_t from, const unsigned char *v, std::size_t 
 	const unsigned char *r = t + i;
 	std::size_t n = c->end - i;
 	// Between '|' and '|' (hexdump -C) or '>' and '<' (od -z).
+	std::size_t before = c->chars[0] - chars;
 	if (chars == nv + 2 && ((r[0] == '|' && r[n - 1] == '|') || (r[0] == '>' && r[n - 1] == '<')) &&
-	    shows(v, nv, r + 1, n - 2, false))
+	    shows(v, nv, r + 1, n - 2, false)) {
+		c->place = before + 1;
 		return Seen::DELIMITED;
+	}
 	// Undelimited: values of 20 at its start stand in the gap, after the
 	// first blank that parts it; those at its end may be cut.
 	std::size_t lead = std::min(c->lead, nv);
 	if (lead > spaces || lead + 1 > gap || chars > nv - lead || chars + c->trail < nv - lead ||
 	    !shows(v + lead, nv - lead, r, n, true))
 		return Seen::NONE;
-	if (gap > 1)
-		return Seen::COLUMN;
-	// Its tokens, parted by runs of spaces.
-	for (std::size_t k = 0; k < n;) {
-		std::size_t end = k;
-		while (end < n && r[end] != ' ')
-			end++;
-		TokenKind kind = token_kind(r + k, end - k);
-		if (kind != VALUE && kind != PAIR)
-			return Seen::COLUMN;
-		for (k = end; k < n && r[k] == ' ';)
-			k++;
-	}
-	return Seen::UNSURE;
+	c->place = before - lead;
+	return all_values(r, n) ? Seen::UNSURE : Seen::COLUMN;
 }
 
 // The shape of a line of values, learned from one read in full: what
@@ -276,7 +303,7 @@ struct Shape {
 	Line read;		// the line as parse_line read it
 	std::size_t digits_at;	// of the label's number
 	std::size_t column_at;	// of the values' characters, where `column`
-	bool column;
+	bool column, delimited;
 	// Without a column: after each token of values but the last, the
 	// values so far and the characters of the rest of the line.
 	std::size_t tokens;
@@ -290,7 +317,7 @@ struct Layout {
 	bool groups;		// it has groups of digits beside its column
 	std::uint8_t value_at[SHAPE_MOST / 2];
 	std::size_t column_at;
-	bool column;
+	bool column, delimited;
 	std::size_t tokens;
 	std::uint8_t values_to[SHAPE_MOST / 3 + 1], chars_after[SHAPE_MOST / 3 + 1];
 };
@@ -329,6 +356,7 @@ void note_layout(Layout *layout, const unsigned char *t, std::size_t n, const Sp
 		}
 	}
 	layout->column = seen != Seen::NONE;
+	layout->delimited = seen == Seen::DELIMITED;
 	if (layout->column) {
 		std::size_t r = from;
 		while (r < n && (t[r] == ' ' || t[r] == '\t'))
@@ -367,7 +395,7 @@ void group_order(Line *L, const unsigned char *t, const Span *body, const TokenK
 	}
 	if (unsure == k)
 		return;	// no group whose order matters
-	Column column{t, end, chars, false, 0, 0};
+	Column column{t, end, chars, false, 0, 0, NO_PLACE};
 	for (std::size_t i = 0; i < nv; i++) {
 		column.lead += column.lead == i && reversed[i] == 0x20;
 		column.trail = reversed[i] == 0x20 ? column.trail + 1 : 0;
@@ -413,6 +441,7 @@ void parse_line(const unsigned char *t, std::size_t n, unsigned char *bytes, Lin
 	static std::size_t chars[DUMP_LINE_MOST + 1];
 	Line &L = *out;
 	L = Line{};
+	L.place = NO_PLACE;
 	std::size_t m = tokens_of(t, n, spans);
 	if (m == 0) {
 		L.kind = Kind::BLANK;
@@ -467,7 +496,7 @@ void parse_line(const unsigned char *t, std::size_t n, unsigned char *bytes, Lin
 
 	// The character column: the first place from the left, after one token
 	// of values at least, where the rest of the line shows them.
-	Column column{t, spans[m - 1].end, chars, false, 0, 0};
+	Column column{t, spans[m - 1].end, chars, false, 0, 0, NO_PLACE};
 	std::size_t nv = 0;
 	for (std::size_t k = 0; k < mb && (kinds[k] == VALUE || kinds[k] == PAIR || kinds[k] == GROUP); k++) {
 		std::size_t got = token_bytes(t + body[k].at, body[k].end - body[k].at, kinds[k], bytes + nv);
@@ -477,21 +506,32 @@ void parse_line(const unsigned char *t, std::size_t n, unsigned char *bytes, Lin
 		}
 		nv += got;
 		Seen found = column_at(&column, body[k].end, bytes, nv);
-		if (found == Seen::COLUMN || found == Seen::DELIMITED) {
-			L.kind = Kind::VALUES;
-			L.count = nv;
-			group_order(&L, t, body, kinds, k + 1, bytes, nv, spans[m - 1].end, chars);
-			// A column of blanks cut away is no layout to learn.
-			if (k + 1 < mb)
-				note_layout(layout, t, n, body, kinds, k + 1, found, body[k].end, column.lead);
-			return;
-		}
-		if (found == Seen::UNSURE) {
-			L.kind = Kind::UNSURE;
+		if (found == Seen::NONE)
+			continue;
+		// A column that reads as values may be values, unless groups of
+		// digits before it are bytes only beside a column.
+		bool questioned = found == Seen::UNSURE;
+		for (std::size_t j = 0; j <= k && questioned; j++)
+			questioned = kinds[j] != GROUP;
+		L.kind = Kind::VALUES;
+		L.count = nv;
+		L.place = column.place;
+		if (questioned) {
+			L.questioned = true;
 			L.fault_at = body[k + 1].at;
 			L.fault_len = column.end - L.fault_at;
+			std::size_t all = nv;
+			for (std::size_t j = k + 1; j < mb; j++)
+				all += token_bytes(t + body[j].at, body[j].end - body[j].at, kinds[j], bytes + all);
+			L.extra = all - nv;
 			return;
 		}
+		group_order(&L, t, body, kinds, k + 1, bytes, nv, spans[m - 1].end, chars);
+		// A column of blanks cut away is no layout to learn.
+		if (k + 1 < mb)
+			note_layout(layout, t, n, body, kinds, k + 1, found == Seen::UNSURE ? Seen::COLUMN : found, body[k].end,
+			            column.lead);
+		return;
 	}
 
 	// No column: values alone, or a fault, or text. Digits alone first
@@ -589,6 +629,7 @@ void learn_shape(Shape *shape, const Line &L, const unsigned char *t, std::size_
 		std::memset(shape->digit + shape->digits_at, 0xFF, L.ndigits);
 	}
 	shape->column = layout.column;
+	shape->delimited = layout.delimited;
 	shape->column_at = layout.column_at;
 	shape->tokens = layout.tokens;
 	std::memcpy(shape->values_to, layout.values_to, sizeof shape->values_to);
@@ -709,8 +750,11 @@ bool read_alike(const Shape *shape, const unsigned char *t, unsigned char *bytes
 		return false;
 	*number = x;
 	if (shape->column) {
-		// Each value as its character: itself from 20 to 7E, else '.'.
+		// Each value as its character: itself from 20 to 7E, else '.';
+		// a column that reads as values is for the full reading to weigh.
 		const unsigned char *c = t + shape->column_at;
+		if (!shape->delimited && all_values(c, count))
+			return false;
 		k = 0;
 #if defined(USE_SSE2)
 		for (; k + 16 <= count; k += 16) {
@@ -772,6 +816,8 @@ bool check_alike(const Shape *shape, const unsigned char *t, std::uint64_t *numb
 	std::size_t k = 0;
 	if (shape->column) {
 		const unsigned char *c = t + shape->column_at;
+		if (!shape->delimited && all_values(c, count))
+			return false;
 		for (; k + 4 <= count; k += 4)
 			differs |= (pair_shown[two_at(t + at[k])] ^ c[k]) | (pair_shown[two_at(t + at[k + 1])] ^ c[k + 1]) |
 			           (pair_shown[two_at(t + at[k + 2])] ^ c[k + 2]) | (pair_shown[two_at(t + at[k + 3])] ^ c[k + 3]);
@@ -961,11 +1007,12 @@ struct Found {
 // What the second reading needs of the first: where a ruler was passed
 // over (times 0) and how often a `*` repeats its line, in each reading; and
 // where a token of digits alone is a label that the next line of values
-// told (`ahead`).
+// told (`ahead`), and where a line whose column may be values is values, as
+// the next label told (`values`).
 struct Note {
 	std::uint64_t line;
 	std::uint64_t times[3];
-	bool ahead;
+	bool ahead, values;
 };
 
 struct Notes {
@@ -991,9 +1038,16 @@ bool append(T **items, std::size_t *count, std::size_t *room, const T &item)
 	return true;
 }
 
+// Notes are kept in line order, as the second reading takes them; one
+// settled after lines noted later goes back among them.
 void add_note(Notes *notes, const Note &note)
 {
-	notes->full |= !append(&notes->notes, &notes->count, &notes->room, note);
+	if (!append(&notes->notes, &notes->count, &notes->room, note)) {
+		notes->full = true;
+		return;
+	}
+	for (std::size_t k = notes->count - 1; k > 0 && notes->notes[k - 1].line > note.line; k--)
+		std::swap(notes->notes[k - 1], notes->notes[k]);
 }
 
 // Where the values of lines laid out alike stand, and a stretch of such
@@ -1060,6 +1114,18 @@ struct WidthDue {
 
 constexpr std::size_t WIDTHS_DUE_MOST = 16;
 
+// A line whose column may be values too: its line (0 for none), its values
+// as a column and with none, where its column starts, and the column as a
+// message shows it.
+struct Question {
+	std::uint64_t line;
+	std::size_t count, extra, place;
+	char text[4 * TOKEN_SHOWN + 4];
+	std::size_t text_len;
+};
+
+constexpr std::size_t QUESTIONS_MOST = 16;
+
 // The first reading: every line found sound, in order, its labels checked.
 struct Walk {
 	std::uint64_t line;
@@ -1088,6 +1154,18 @@ struct Walk {
 	std::size_t values_count;
 	WidthDue widths_due[WIDTHS_DUE_MOST];
 	std::size_t width_due_count;
+	// A line whose column may be values too, taken as a column until the
+	// next label tells which; those before any label, which the places of
+	// the columns of the other lines tell at the end; the line of values
+	// read last, where it is one of these, which no `*` may repeat; where
+	// the lines with a column, none of these, start it, and whether they
+	// differ.
+	Question asked;
+	Question awaiting[QUESTIONS_MOST];
+	std::size_t awaiting_count;
+	std::uint64_t unsettled;
+	std::size_t column_place;
+	bool places_differ;
 	// The line that holds the last value wanted has been read: the reading
 	// goes on to the next label, after `reached`, for it to check them.
 	bool past;
@@ -1186,10 +1264,11 @@ bool no_reading_left(Walk *w)
 // A line of values, with a label or not: the first two in a row with labels
 // give the dump its width, which the `*`s waiting for it are held to. False
 // at the first of those that does not fit.
-bool saw_values(Walk *w, bool labelled, std::size_t count)
+bool saw_values(Walk *w, bool labelled, std::size_t count, bool questioned = false)
 {
+	w->unsettled = 0;
 	bool pair = w->width == 0 && w->values_labelled && labelled;
-	w->values_labelled = labelled;
+	w->values_labelled = labelled && !questioned;	// a line that may be wider gives no width
 	if (pair) {
 		w->width = w->values_count;
 		for (std::size_t k = 0; k < w->width_due_count; k++) {
@@ -1203,6 +1282,37 @@ bool saw_values(Walk *w, bool labelled, std::size_t count)
 	}
 	w->values_count = count;
 	return true;
+}
+
+// Whether a line whose column may be values too is a column by what the
+// lines read so far show: more values with no column than the dump's lines
+// hold, or its column where every other line's starts.
+bool settled_as_column(const Walk *w, const Question &q)
+{
+	return (w->width != 0 && q.count + q.extra > w->width) ||
+	       (!w->places_differ && w->column_place != NO_PLACE && q.place == w->column_place);
+}
+
+// The fault of a line whose column may be values or their characters. False.
+bool question_fails(Walk *w, const Question &q)
+{
+	fault_at(w, Fault::UNSURE, q.line);
+	std::memcpy(w->found.token, q.text, q.text_len);
+	w->found.token_len = q.text_len;
+	return false;
+}
+
+// The lines whose columns may be values too, as the lines read tell them:
+// false at the first that they do not settle.
+bool questions_settled(Walk *w)
+{
+	const Question *first = w->asked.line != 0 && !settled_as_column(w, w->asked) ? &w->asked : nullptr;
+	for (std::size_t k = 0; k < w->awaiting_count; k++)
+		if (!settled_as_column(w, w->awaiting[k]) && (first == nullptr || w->awaiting[k].line < first->line)) {
+			first = &w->awaiting[k];
+			break;
+		}
+	return first == nullptr || question_fails(w, *first);
 }
 
 // Whether a `*` may repeat a line of `count` values: one as wide as the
@@ -1279,6 +1389,29 @@ bool check_label(Walk *w, const Line &L, std::uint64_t line)
 	} else {
 		w->lone_label_line = 0;
 	}
+	if (w->asked.line != 0) {
+		// The line before whose column may be values: as the reading
+		// that this label's step fits has it.
+		bool column = false, values = false;
+		for (int r = 0; r < 3; r++) {
+			if (!w->alive[r] || !valid[r])
+				continue;
+			std::uint64_t step = step_of(number[r], w->number[r], BASES[r], n);
+			column |= step == w->since[r];
+			values |= step == w->since[r] + w->asked.extra;
+		}
+		Question q = w->asked;
+		w->asked.line = 0;
+		if (column && values)
+			return question_fails(w, q);
+		if (values) {
+			for (int r = 0; r < 3; r++) {
+				w->since[r] += q.extra;
+				w->total[r] += q.extra;
+			}
+			add_note(&w->notes, Note{q.line, {0, 0, 0}, false, true});
+		}
+	}
 	for (int r = 0; r < 3; r++) {
 		if (!w->alive[r])
 			continue;
@@ -1296,7 +1429,7 @@ bool check_label(Walk *w, const Line &L, std::uint64_t line)
 // `line`. False where no reading is left.
 bool repeat_star(Walk *w, const unsigned char *p, std::size_t n, std::uint64_t line)
 {
-	Note note{w->star_line, {0, 0, 0}, false};
+	Note note{w->star_line, {0, 0, 0}, false, false};
 	std::size_t each = w->last_count;
 	for (int r = 0; r < 3; r++) {
 		std::uint64_t number;
@@ -1326,7 +1459,7 @@ bool settle_ruler(Walk *w, bool labelled_values)
 {
 	w->ruler = false;
 	if (labelled_values) {
-		add_note(&w->notes, Note{w->ruler_line, {0, 0, 0}, false});
+		add_note(&w->notes, Note{w->ruler_line, {0, 0, 0}, false, false});
 		return true;
 	}
 	if (w->ruler_word) {
@@ -1380,7 +1513,7 @@ bool walk_line(Walk *w, const Line &L, const unsigned char *t, const unsigned ch
 	bool labelled_values = L.kind == Kind::VALUES && L.labelled;
 	if (w->ruler && !settle_ruler(w, labelled_values))
 		return false;
-	if ((L.kind == Kind::VALUES || L.kind == Kind::PLAIN) && !saw_values(w, L.labelled, L.count))
+	if ((L.kind == Kind::VALUES || L.kind == Kind::PLAIN) && !saw_values(w, L.labelled, L.count, L.questioned))
 		return false;
 	if (w->star) {
 		if (!L.labelled) {
@@ -1392,6 +1525,8 @@ bool walk_line(Walk *w, const Line &L, const unsigned char *t, const unsigned ch
 	}
 	switch (L.kind) {
 	case Kind::STAR:
+		if (w->unsettled != 0)
+			return question_fails(w, w->asked.line == w->unsettled ? w->asked : w->awaiting[w->awaiting_count - 1]);
 		if (w->last != Kind::VALUES && w->last != Kind::PLAIN) {
 			fault_at(w, Fault::STAR_NO_VALUES, line);
 			return false;
@@ -1419,6 +1554,27 @@ bool walk_line(Walk *w, const Line &L, const unsigned char *t, const unsigned ch
 	}
 	if (L.labelled && !check_label(w, L, line))
 		return false;
+	if (L.kind == Kind::VALUES && !L.questioned && L.place != NO_PLACE) {
+		w->places_differ |= w->column_place != NO_PLACE && L.place != w->column_place;
+		w->column_place = w->column_place == NO_PLACE ? L.place : w->column_place;
+	}
+	if (L.questioned && !(w->width != 0 && L.count + L.extra > w->width)) {
+		// Taken as a column until the next label, or the end, tells.
+		Question q{line, L.count, L.extra, L.place, {}, 0};
+		q.text_len = show_bytes(t + L.fault_at, L.fault_len, q.text);
+		if (w->labelled) {
+			if (w->asked.line != 0) {
+				w->asked.line = 0;
+				return question_fails(w, q);	// one label cannot tell two
+			}
+			w->asked = q;
+		} else {
+			if (w->awaiting_count == QUESTIONS_MOST)
+				return question_fails(w, q);
+			w->awaiting[w->awaiting_count++] = q;
+		}
+		w->unsettled = line;
+	}
 	w->order_shown |= L.order_shown;
 	if (L.order_unsure && w->unsure_line == 0) {
 		w->unsure_line = line;
@@ -1533,7 +1689,7 @@ bool alike_lines(Dump *d, std::uint64_t want)
 bool fault_found(Dump *d, const Line *next = nullptr)
 {
 	Walk *w = &d->walk;
-	if (w->lone_label_line == 0 && w->width_due_count == 0)
+	if (w->lone_label_line == 0 && w->width_due_count == 0 && w->asked.line == 0 && w->awaiting_count == 0)
 		return false;
 	bool label = false;
 	for (Line L; (!label && w->lone_label_line != 0) || (w->width == 0 && w->width_due_count != 0);) {
@@ -1552,7 +1708,7 @@ bool fault_found(Dump *d, const Line *next = nullptr)
 		if (L.kind == Kind::VALUES || L.kind == Kind::PLAIN || (lone && L.ndigits >= 17)) {
 			bool labelled = L.labelled && !lone;
 			w->width = w->width == 0 && w->values_labelled && labelled ? w->values_count : w->width;
-			w->values_labelled = labelled;
+			w->values_labelled = labelled && !L.questioned;
 			w->values_count = lone ? L.ndigits / 2 : L.count;
 		}
 	}
@@ -1567,6 +1723,8 @@ bool fault_found(Dump *d, const Line *next = nullptr)
 		if (!star_fits(w, due.count) && due.line < first.line)
 			first = {Fault::STAR_WIDTH, due.line, 0, 0, due.count, w->width, {}, 0};
 	}
+	if (!questions_settled(w) && w->found.line < first.line)
+		first = w->found;
 	w->found = first;
 	return false;
 }
@@ -1591,7 +1749,7 @@ bool settle_waiting(Dump *d, bool ahead)
 		settle_lone(&L, &around, bytes);
 		// The second reading knows the lines before a line, not after.
 		if (L.kind == Kind::LABEL && lone_kind(L.ndigits, &behind) != Kind::LABEL)
-			add_note(&w->notes, Note{waiting.line, {0, 0, 0}, true});
+			add_note(&w->notes, Note{waiting.line, {0, 0, 0}, true, false});
 		w->line = waiting.line;
 		bool sound = walk_line(w, L, waiting.digits, bytes);
 		w->line = line;
@@ -1649,6 +1807,8 @@ bool reading_ends(Walk *w)
 	}
 	if (!widths_settled(w))
 		earliest();
+	if (!questions_settled(w))
+		earliest();
 	if (!order_known(w))
 		earliest();
 	w->found = first;
@@ -1675,7 +1835,7 @@ bool read_through(Dump *d, std::uint64_t want)
 	if (want == 0)
 		return true;
 	for (;;) {
-		if (d->shape.len > 0 && !w->star && !w->ruler && w->waiting_count == 0 && !w->past) {
+		if (d->shape.len > 0 && !w->star && !w->ruler && w->waiting_count == 0 && w->asked.line == 0 && !w->past) {
 			bool reached = alike_lines(d, want);
 			if (w->found.fault != Fault::NONE)
 				return fault_found(d);
@@ -1882,6 +2042,12 @@ bool next_bytes(Dump *d)
 			}
 			[[fallthrough]];
 		default:
+			// A line whose column may be values: as the first reading
+			// found it, noted where it is values.
+			if (L.questioned && note != nullptr && note->values) {
+				notes.next++;
+				L.count += L.extra;
+			}
 			d->at = 0;
 			d->count = L.count;
 			std::memcpy(d->last_bytes, d->bytes, L.count);
@@ -2106,6 +2272,7 @@ bool open_dump(Image *image, std::FILE *in, const char *name, std::uint64_t skip
 	w->notes = {notes.notes, 0, notes.room, 0, false};
 	w->stretches = {stretches.stretches, 0, stretches.room, 0, stretches.plans, 0, stretches.plan_room, false};
 	w->alive[HEX] = w->alive[OCTAL] = w->alive[DECIMAL] = true;
+	w->column_place = NO_PLACE;
 	w->last = Kind::BLANK;
 	open_text(&d->text, in, true, copy);
 

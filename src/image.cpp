@@ -224,12 +224,16 @@ void say_no_room(const char *name, std::FILE *out)
 
 bool keep_source(std::FILE *in, const char *name, std::FILE **copy, std::uint64_t *at, std::FILE *out)
 {
+	// One file is read at a time: the copy of the one before is done with.
+	static std::FILE *kept;
 	std::uint64_t size;
-	*copy = nullptr;
+	if (kept != nullptr)
+		std::fclose(kept);
+	kept = *copy = nullptr;
 	*at = 0;
 	if (regular_size(in, &size) && tell_file(in, at))
 		return true;
-	*copy = temporary_file();
+	kept = *copy = temporary_file();
 	if (*copy == nullptr)
 		say_no_room(name, out);
 	return *copy != nullptr;

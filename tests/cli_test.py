@@ -870,7 +870,6 @@ CASES = [
          + "0000100\n", bytes(64), "0", ()),
         ("od of an empty file", "0000000\n", b"", "0", ()),
         ("a * repeating a line of 8", "0000: " + "5A " * 8 + "\n*\n0020\n", b"\x5a" * 32, "0", ()),
-        ("a column two blanks away", "C000: 34 33  43\n", b"43", "C000", ()),
         ("groups whose order another line's column shows", "00000000: 0180 0007  ....\n00000004: 4142 0001  AB..\n",
          bytes.fromhex("0180000741420001"), "0", ()),
         ("a blank line first, the labels not at the start of their lines", "\n" + "".join(
@@ -906,6 +905,14 @@ CASES = [
         ("read on past --length to the next label", "C000: 11 22\nC010: 33\n",
          ":1: 2 values, where the label on line 2 wants 16", ("--length=2",)),
         ("od -A x of an empty file: a label or 3 bytes", "000000\n", ":1: 000000 may be a label or values", ()),
+        ("a column two blanks away that reads as values, nothing to tell", "C000: 34 33  43\n",
+         ":1: 43 may be values or their characters", ()),
+        ("a column whose own blank may stand for a value", "0000: 20 41 42 20 43 44  AB CD\n",
+         ":1: AB CD may be values or their characters", ()),
+        ("two lines whose columns may be values before one label", "C000: 34 33  43\n34 33  43\nC008: 11\n",
+         ":2: 43 may be values or their characters", ()),
+        ("a column that may be values, where the other lines' start elsewhere",
+         "41 42 43 44 45   ABCDE\n31 32 20 33 34  12 34\n", ":2: 12 34 may be values or their characters", ()),
         ("a * repeating a line as wide as no program prints", "000000 " + " ".join(["55"] * 15) + "\n*\n0001e0\n",
          ":2: * repeats a line of 15 values, where the dump's lines hold 8, 16 or 32", ()),
         ("a * repeating a line narrower than the dump's", "0000: " + ROW + "\n0010: " + ROW + "\n0020: " + ROW[:23]
@@ -928,6 +935,15 @@ CASES = [
             for k in range(0, 32, 16)), DUMPED[:32], "C000"),
         ("od of an empty file before another", "0000000\n" + "".join(
             "%07o %s\n" % (k, hexes(DUMPED[k:k + 16]).lower()) for k in range(0, 40, 16)) + "0000050\n", DUMPED, "0"),
+        ("a column that may be values: the next label's step says so", "C000: 34 33  43\nC002: 11\n",
+         bytes.fromhex("343311"), "C000"),
+        ("values that may be a column: the next label's step says so", "C000: 34 33  43\nC003: 11\n",
+         bytes.fromhex("34334311"), "C000"),
+        ("a last line's column that may be values, more than the dump's lines hold", "".join(
+            "%08x: %s  %s\n" % (k, hexes(row).lower(), column(row)) for k, row in enumerate([b"A" * 16, b" 41 42 43 44 45 "])
+        ).replace("00000001:", "00000010:"), b"A" * 16 + b" 41 42 43 44 45 ", "0"),
+        ("a column that may be values, where the other lines' start", "41 42 43 44 45  ABCDE\n31 32 20 33 34  12 34\n",
+         b"ABCDE12 34", "0"),
         ("headings that stay text", "(C:$e5cf) m c000 c0ff\nDec 1984 issue\n-d 0100 017f\nListing 1: C000-C0FF\n"
          "BEEF CAFE\nTotal 1984 1985\nChecksums of game.bin\nCreated 2024-01-01\nLast accessed 2024\n"
          "Dump of 0x00400000\n*C000.C0FF\n" + dump_file(DUMPED, 0xC000), DUMPED, "C000"),

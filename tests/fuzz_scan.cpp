@@ -536,6 +536,11 @@ struct PlainLine {
 	char kind = 'B';	// Blank, Star, Text, Label, Values, Plain, digits aloNe, Ruler, Fault, Unsure
 	bool labelled = false, od = false, bare = false, word = false, order_shown = false, order_unsure = false;
 	std::string digits, bytes, token, text;
+	// Of a line with a column: where it starts, in characters; whether it
+	// may be values too, and their bytes.
+	std::size_t place = SIZE_MAX;
+	bool questioned = false;
+	std::string extra;
 };
 
 // 8 characters or more, a decimal digit among them, all hexadecimal digits
@@ -627,10 +632,12 @@ static PlainLine plain_dump_line(const std::string &line)
 	// Also with each group's bytes reversed: where that shows the column
 	// too, the line cannot tell the order of a group that is no palindrome.
 	std::string values, reversed, unsure;
+	bool grouped = false;
 	for (std::size_t k = 0; k < body.size(); k++) {
 		PlainKind kind = plain_kind(body[k]);
 		if (kind != P_VALUE && kind != P_PAIR && kind != P_GROUP)
 			break;
+		grouped |= kind == P_GROUP;
 		std::string bytes = plain_bytes(body[k]), back(bytes.rbegin(), bytes.rend());
 		values += bytes;
 		reversed += kind == P_GROUP ? back : bytes;
@@ -653,21 +660,31 @@ static PlainLine plain_dump_line(const std::string &line)
 			return *delimited || (lead <= spaces && lead + 1 <= gap && plain_shows(v.substr(lead), r, true));
 		};
 		bool delimited = false, column = shown(values, &delimited);
-		if (!r.empty()) {
-			if (column && !delimited && gap == 1) {
-				// One blank before a column that reads as values: unsure.
-				bool as_values = true;
-				for (std::size_t s = 0; s < r.size();) {
-					std::size_t e = std::min(r.find(' ', s), r.size());
-					PlainKind rk = plain_kind(r.substr(s, e - s));
-					as_values &= rk == P_VALUE || rk == P_PAIR;
-					s = std::min(r.find_first_not_of(' ', e), r.size());
-				}
-				if (as_values) {
-					L.kind = 'U';
-					L.token = plain_shown(r);
-					return L;
-				}
+		if (column && !r.empty()) {
+			// Where it starts: its characters before it, less the values
+			// of 20 that stand in the gap; inside the bars.
+			std::size_t chars = 0;
+			for (std::size_t b = 0, w; b < body_end[k] + g; b += std::max<std::size_t>(w, 1), chars++)
+				plain_char(line, b, &w);
+			L.place = delimited ? chars + 1 : chars - std::min(values.find_first_not_of(' '), values.size());
+			// A column that reads as values may be values, unless groups
+			// of digits before it are bytes only beside a column.
+			bool as_values = !delimited && !grouped;
+			std::string more;
+			for (std::size_t at = r.find_first_not_of(' '); at != std::string::npos && as_values;) {
+				std::size_t e = std::min(r.find(' ', at), r.size());
+				PlainKind rk = plain_kind(r.substr(at, e - at));
+				as_values &= rk == P_VALUE || rk == P_PAIR;
+				more += as_values ? plain_bytes(r.substr(at, e - at)) : "";
+				at = r.find_first_not_of(' ', e);
+			}
+			if (as_values) {
+				L.kind = 'V';
+				L.bytes = values;
+				L.questioned = true;
+				L.extra = more;
+				L.token = plain_shown(r);
+				return L;
 			}
 		}
 		if (column) {
@@ -785,6 +802,17 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 	std::vector<std::pair<std::size_t, std::size_t>> dues;
 	bool past = false;
 	std::size_t reached = 0;
+	// Lines whose columns may be values: the one the next label tells,
+	// those before any label, the last line of values where it is one of
+	// these; where the other lines' columns start, and whether they differ.
+	struct Question {
+		std::size_t line = 0, count = 0, extra = 0, place = 0;
+		std::string text, bytes;
+	};
+	Question asked;
+	std::vector<Question> awaiting;
+	std::size_t unsettled = 0, column_place = SIZE_MAX;
+	bool places_differ = false;
 	// The fault found, and the line it names.
 	std::string fault;
 	std::size_t fault_line = 0;
@@ -836,9 +864,30 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 		fault_line = fault_line_of[furthest];
 		return true;
 	};
-	auto values_seen = [&](bool with_label, std::size_t count) {
+	auto question_fault = [&](const Question &q) {
+		fault = format("f:%zu: ", q.line) + q.text + " may be values or their characters\n";
+		fault_line = q.line;
+		return false;
+	};
+	// A column taken where the dump's width or the other lines' columns
+	// tell; the first line they do not settle fails.
+	auto questions_settled = [&] {
+		auto settled = [&](const Question &q) {
+			return (width && q.count + q.extra > width) ||
+			       (!places_differ && column_place != SIZE_MAX && q.place == column_place);
+		};
+		const Question *first = asked.line && !settled(asked) ? &asked : nullptr;
+		for (const Question &q : awaiting)
+			if (!settled(q) && (first == nullptr || q.line < first->line)) {
+				first = &q;
+				break;
+			}
+		return first == nullptr || question_fault(*first);
+	};
+	auto values_seen = [&](bool with_label, std::size_t count, bool questioned) {
+		unsettled = 0;
 		bool pair = width == 0 && values_labelled && with_label;
-		values_labelled = with_label;
+		values_labelled = with_label && !questioned;
 		if (pair) {
 			width = values_count;
 			for (auto &due : dues)
@@ -875,12 +924,12 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 					return fail(ruler, "bad value " + ruled.token + "\n");
 				add(ruled.bytes, ruler);
 				last = 'V', last_labelled = false;
-				if (!values_seen(false, ruled.bytes.size()))
+				if (!values_seen(false, ruled.bytes.size(), false))
 					return false;
 			}
 			ruler = 0;
 		}
-		if ((L.kind == 'V' || L.kind == 'P') && !values_seen(L.labelled, L.bytes.size()))
+		if ((L.kind == 'V' || L.kind == 'P') && !values_seen(L.labelled, L.bytes.size(), L.questioned))
 			return false;
 		if (star != 0) {
 			if (!L.labelled)
@@ -906,6 +955,8 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 			star = 0;
 		}
 		if (L.kind == 'S') {
+			if (unsettled)
+				return question_fault(asked.line == unsettled ? asked : awaiting.back());
 			if (last != 'V' && last != 'P')
 				return fail(n, "* with no line of values before it\n");
 			if (!labelled)
@@ -947,6 +998,28 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 			} else {
 				lone_label = 0;
 			}
+			if (asked.line) {
+				// As the reading this label's step fits has it.
+				bool as_column = false, as_values = false;
+				for (int r = 0; r < 3; r++) {
+					if (!alive[r] || !valid[r])
+						continue;
+					std::uint64_t s = step(x[r], number[r], bases[r], L.digits.size());
+					as_column |= s == since[r];
+					as_values |= s == since[r] + asked.extra;
+				}
+				Question q = asked;
+				asked.line = 0;
+				if (as_column && as_values)
+					return question_fault(q);
+				if (as_values) {
+					for (DumpRun &run : D.runs)
+						if (run.line == q.line && run.times[0] == 1)
+							run.bytes += q.bytes;
+					for (int r = 0; r < 3; r++)
+						since[r] += q.extra, total[r] += q.extra;
+				}
+			}
 			for (int r = 0; r < 3; r++) {
 				if (!alive[r])
 					continue;
@@ -962,6 +1035,25 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 			label_line = n;
 			if (none_left())
 				return false;
+		}
+		if (L.kind == 'V' && !L.questioned && L.place != SIZE_MAX) {
+			places_differ |= column_place != SIZE_MAX && L.place != column_place;
+			column_place = column_place == SIZE_MAX ? L.place : column_place;
+		}
+		if (L.questioned && !(width && L.bytes.size() + L.extra.size() > width)) {
+			Question q{n, L.bytes.size(), L.extra.size(), L.place, L.token, L.extra};
+			if (labelled) {
+				if (asked.line) {
+					asked.line = 0;
+					return question_fault(q);
+				}
+				asked = q;
+			} else {
+				if (awaiting.size() == 16)
+					return question_fault(q);
+				awaiting.push_back(q);
+			}
+			unsettled = n;
 		}
 		order_shown |= L.order_shown;
 		if (L.order_unsure && unsure_line == 0)
@@ -1011,6 +1103,10 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 		for (auto &due : dues)
 			if (!fits(due.second) && due.first < fault_line)
 				fault = star_message(due.first, due.second), fault_line = due.first;
+		std::string found = fault;
+		std::size_t found_line = fault_line;
+		if (questions_settled() || fault_line >= found_line)
+			fault = found, fault_line = found_line;
 		D.message = fault;
 		return D;
 	};
@@ -1068,7 +1164,7 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 			return at_fault(parsed.size());
 		}
 		add(ruled.bytes, ruler);
-		if (!values_seen(false, ruled.bytes.size()))
+		if (!values_seen(false, ruled.bytes.size(), false))
 			return at_fault(parsed.size());
 	}
 	if (star != 0) {
@@ -1083,6 +1179,10 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 	for (auto &due : dues)
 		if (!fits(due.second) && due.first < fault_line)
 			fault = star_message(due.first, due.second), fault_line = due.first;
+	std::string found = fault;
+	std::size_t found_line = fault_line;
+	if (questions_settled() || fault_line >= found_line)
+		fault = found, fault_line = found_line;
 	if (!order_shown && unsure_line != 0 && unsure_line < fault_line)
 		fault = format("f:%zu: ", unsure_line) + unsure_group + " may be bytes in either order\n";
 	if (!fault.empty()) {
@@ -1392,7 +1492,8 @@ static void dump_agrees(std::string text, std::uint64_t skip, std::uint64_t leng
 // -t x1z and PowerShell 5's Format-Hex print it, character column, closing
 // offset and `*` for repeated lines included; with CR LF and trailing blanks
 // cut. It must read as the image itself, each byte on its line, save that
-// a typed line may be refused as unsure; and the readings must agree. Then
+// a line whose column reads as values may be refused as unsure; and the
+// readings must agree. Then
 // damaged as people and serial lines damage dumps, at its first, middle or
 // last line of values, as `damage` picks: where a label, a column or the
 // dump's width can show it, it must read as the image or be refused; else
@@ -1473,7 +1574,8 @@ static void dump_round_trip(const std::uint8_t *image, std::size_t size, std::ui
 	std::string got = text_as_read(text, false, 0, WHOLE_FILE);
 	// A typed line may be unsure, and xxd's groups may be too where no
 	// line's column shows their order.
-	if (got != expected && !(layout == 0 && got.find(" may be values or their characters\n") != std::string::npos) &&
+	// A column that reads as values may be refused where nothing tells.
+	if (got != expected && !((layout == 0 || layout == 4) && got.find(" may be values or their characters\n") != std::string::npos) &&
 	    !(layout == 1 && got.find(" may be bytes in either order\n") != std::string::npos) &&
 	    !(layout == 5 && size <= 4 && got.find(" may be a label or values\n") != std::string::npos))
 		differs("dump round trip:\n" + text, got, expected);
