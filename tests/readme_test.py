@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""Runs the examples of the README's part for users and compares what each
-command prints with the lines the README shows under it, so that the README
-and the program cannot drift apart.
+"""Runs the examples of the README's part for users, and of the manual page,
+and compares what each command prints with the lines shown under it, so that
+the documents and the program cannot drift apart.
 
-usage: readme_test.py [--crlf] README -- COMMAND...
+usage: readme_test.py [--crlf] [--man PAGE] README -- COMMAND...
 
 An example is a code block, indented or fenced, whose first line starts with
 "$ ": each such line is a command, the lines up to the next one its output,
@@ -11,8 +11,11 @@ standard output and standard error together. A line "..." stands for one or
 more lines left out. Each example runs in a fresh folder holding a copy of
 examples/, its commands one after another under sh, with a `rowtally` first
 on PATH that runs COMMAND (behind an emulator, for a cross build). --crlf
-takes CR LF for LF in the output, as a Windows build writes it.
+takes CR LF for LF in the output, as a Windows build writes it. The manual
+page's examples are its .EX blocks, roff's escapes read as the page shows
+them, and each runs in a copy of examples/ itself, as they name its files.
 """
+import re
 import argparse
 import os
 import shlex
@@ -49,10 +52,25 @@ def blocks(text):
     return found
 
 
-def examples(text):
+def man_blocks(text):
+    """The manual page's .EX blocks: (first line number, lines as shown)."""
+    escapes = {"-": "-", "&": "", "e": "\\", "\\": "\\"}
+    found, lines, start = [], None, 0
+    for number, line in enumerate(text.split("\n"), 1):
+        if line == ".EX":
+            lines, start = [], number + 1
+        elif line == ".EE" and lines is not None:
+            found.append((start, lines))
+            lines = None
+        elif lines is not None:
+            lines.append(re.sub(r"\\([-&e\\])", lambda m: escapes[m.group(1)], line))
+    return found
+
+
+def examples(text, man=False):
     """Each example: its line number and its commands, each with the lines shown."""
     found = []
-    for number, lines in blocks(text):
+    for number, lines in (man_blocks(text) if man else blocks(text)):
         if not lines or not lines[0].startswith("$ "):
             continue
         commands = []
@@ -81,13 +99,19 @@ def matches(shown, got):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--crlf", action="store_true")
+    parser.add_argument("--man")
     parser.add_argument("readme")
     parser.add_argument("command", nargs="+")
     options = parser.parse_args()
     readme = Path(options.readme).resolve()
     command = options.command
     command[-1] = os.path.abspath(command[-1])
-    found = examples(readme.read_text(encoding="utf-8"))
+    found = [(readme.name, False, number, commands)
+             for number, commands in examples(readme.read_text(encoding="utf-8"))]
+    if options.man:
+        man = Path(options.man).resolve()
+        found += [(man.name, True, number, commands)
+                  for number, commands in examples(man.read_text(encoding="utf-8"), man=True)]
 
     failed = 0
     with tempfile.TemporaryDirectory() as bin_folder:
@@ -96,11 +120,12 @@ def main():
         tool.chmod(0o755)
         env = {**os.environ, "PATH": bin_folder + os.pathsep + os.environ.get("PATH", ""),
                "LC_ALL": "C.UTF-8"}
-        for number, commands in found:
+        for name, man, number, commands in found:
             with tempfile.TemporaryDirectory() as folder:
                 shutil.copytree(readme.parent / "examples", Path(folder, "examples"))
+                where = Path(folder, "examples") if man else folder
                 for line, shown in commands:
-                    done = subprocess.run(["sh", "-c", line], cwd=folder, env=env,
+                    done = subprocess.run(["sh", "-c", line], cwd=where, env=env,
                                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                           stderr=subprocess.STDOUT, timeout=600)
                     out = done.stdout.decode("utf-8", "backslashreplace")
@@ -111,10 +136,10 @@ def main():
                         got.pop()
                     if not matches(shown, got):
                         failed += 1
-                        print(f"FAIL README.md:{number}: $ {line}", "  shown:",
+                        print(f"FAIL {name}:{number}: $ {line}", "  shown:",
                               *(f"    {s}" for s in shown), "  got:", *(f"    {g}" for g in got),
                               sep="\n")
-    print(f"{len(found)} examples run, {sum(len(c) for _, c in found)} commands, "
+    print(f"{len(found)} examples run, {sum(len(c) for *_, c in found)} commands, "
           f"{failed} failed")
     return 1 if failed or not found else 0
 
