@@ -753,7 +753,7 @@ bool read_alike(const Shape *shape, const unsigned char *t, unsigned char *bytes
 		// Each value as its character: itself from 20 to 7E, else '.';
 		// a column that reads as values is for the full reading to weigh.
 		const unsigned char *c = t + shape->column_at;
-		if (!shape->delimited && all_values(c, count))
+		if (!shape->delimited && (c[0] == ' ' || pair_at(c) != NO_PAIR) && all_values(c, count))
 			return false;
 		k = 0;
 #if defined(USE_SSE2)
@@ -816,7 +816,7 @@ bool check_alike(const Shape *shape, const unsigned char *t, std::uint64_t *numb
 	std::size_t k = 0;
 	if (shape->column) {
 		const unsigned char *c = t + shape->column_at;
-		if (!shape->delimited && all_values(c, count))
+		if (!shape->delimited && (c[0] == ' ' || pair_at(c) != NO_PAIR) && all_values(c, count))
 			return false;
 		for (; k + 4 <= count; k += 4)
 			differs |= (pair_shown[two_at(t + at[k])] ^ c[k]) | (pair_shown[two_at(t + at[k + 1])] ^ c[k + 1]) |

@@ -13,17 +13,20 @@
 
 namespace {
 
-// Adds 64 bytes at p to the sums: of its four 16 bytes, each 4 bytes' word
-// into the running sum of its place among them, and those sums into sums of
-// their own, so that the sums tell where in the file a block stood as well
-// as what it held.
+// Adds SUM_BLOCK bytes at p to the sums: of its 16-byte pieces, each 4
+// bytes' word into the running sum of its place among them, and those sums
+// into sums of their own, so that the sums tell where in the file a block
+// stood as well as what it held.
 inline void sum_block(Source *s, const unsigned char *p)
 {
 	for (int k = 0; k < 4; k++) {
-		std::uint32_t w[4];
-		for (int i = 0; i < 4; i++)
-			std::memcpy(&w[i], p + 16 * i + 4 * k, 4);
-		s->sums[k] += (w[0] + w[1]) + (w[2] + w[3]);
+		std::uint32_t total = 0;
+		for (std::size_t i = 0; i < SUM_BLOCK / 16; i++) {
+			std::uint32_t w;
+			std::memcpy(&w, p + 16 * i + 4 * k, 4);
+			total += w;
+		}
+		s->sums[k] += total;
 		s->sums_of_sums[k] += s->sums[k];
 	}
 }
@@ -32,30 +35,33 @@ void sum_bytes(Source *s, const unsigned char *p, std::size_t n)
 {
 	s->size += n;
 	if (s->waiting > 0) {
-		std::size_t more = std::min<std::size_t>(n, 64 - s->waiting);
+		std::size_t more = std::min<std::size_t>(n, SUM_BLOCK - s->waiting);
 		std::memcpy(s->block + s->waiting, p, more);
 		s->waiting += more;
 		p += more;
 		n -= more;
-		if (s->waiting < 64)
+		if (s->waiting < SUM_BLOCK)
 			return;
 		sum_block(s, s->block);
 		s->waiting = 0;
 	}
 #if defined(USE_SSE2)
-	// Eleven instructions for 64 bytes: a reading's cost is mostly here.
+	// Two instructions for 16 bytes: a reading's cost is mostly here.
 	__m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s->sums));
 	__m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s->sums_of_sums));
-	for (; n >= 64; p += 64, n -= 64) {
+	for (; n >= SUM_BLOCK; p += SUM_BLOCK, n -= SUM_BLOCK) {
 		const __m128i *v = reinterpret_cast<const __m128i *>(p);
-		a = _mm_add_epi32(a, _mm_add_epi32(_mm_add_epi32(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
-		                                   _mm_add_epi32(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3))));
+		__m128i low = _mm_add_epi32(_mm_add_epi32(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
+		                            _mm_add_epi32(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));
+		__m128i high = _mm_add_epi32(_mm_add_epi32(_mm_loadu_si128(v + 4), _mm_loadu_si128(v + 5)),
+		                             _mm_add_epi32(_mm_loadu_si128(v + 6), _mm_loadu_si128(v + 7)));
+		a = _mm_add_epi32(a, _mm_add_epi32(low, high));
 		b = _mm_add_epi32(b, a);
 	}
 	_mm_storeu_si128(reinterpret_cast<__m128i *>(s->sums), a);
 	_mm_storeu_si128(reinterpret_cast<__m128i *>(s->sums_of_sums), b);
 #else
-	for (; n >= 64; p += 64, n -= 64)
+	for (; n >= SUM_BLOCK; p += SUM_BLOCK, n -= SUM_BLOCK)
 		sum_block(s, p);
 #endif
 	std::memcpy(s->block, p, n);

@@ -9,15 +9,17 @@
 #include <cstdint>
 #include <cstdio>
 
+inline constexpr std::size_t SUM_BLOCK = 128;
+
 struct Source {
 	std::FILE *file;
 	std::FILE *copy;	// where a pipe's bytes are kept, or null
 	bool summed;		// whether the bytes read are summed
 	std::uint64_t size;	// bytes read so far
-	// The sums take 64 bytes at a time; those of the last 64 still to come
-	// wait in `block`.
+	// The sums take SUM_BLOCK bytes at a time; those of the last still to
+	// come wait in `block`.
 	std::size_t waiting;
-	unsigned char block[64];
+	unsigned char block[SUM_BLOCK];
 	std::uint32_t sums[4], sums_of_sums[4];
 };
 
