@@ -1127,7 +1127,7 @@ struct Question {
 constexpr std::size_t QUESTIONS_MOST = 16;
 
 // The first reading: every line found sound, in order, its labels checked.
-struct Walk {
+struct LineWalk {
 	std::uint64_t line;
 	Found found;
 	// Each reading's fault, and the line where it was found: where no
@@ -1206,7 +1206,7 @@ std::size_t show_bytes(const unsigned char *t, std::size_t n, char *to)
 	return show_cut(t, std::min<std::size_t>(n, TOKEN_SHOWN + 4), n, to);
 }
 
-void fault_at(Walk *w, Fault fault, std::uint64_t line)
+void fault_at(LineWalk *w, Fault fault, std::uint64_t line)
 {
 	w->found.fault = fault;
 	w->found.line = line;
@@ -1214,7 +1214,7 @@ void fault_at(Walk *w, Fault fault, std::uint64_t line)
 
 // Values of the image, standing on a line that the second reading finds
 // again.
-void add_bytes(Walk *w, const unsigned char *bytes, std::size_t n, std::uint64_t)
+void add_bytes(LineWalk *w, const unsigned char *bytes, std::size_t n, std::uint64_t)
 {
 	for (int r = 0; r < 3; r++) {
 		w->since[r] += n;
@@ -1225,7 +1225,7 @@ void add_bytes(Walk *w, const unsigned char *bytes, std::size_t n, std::uint64_t
 }
 
 // The values so far in the reading left that has fewest.
-std::uint64_t least_total(const Walk *w)
+std::uint64_t least_total(const LineWalk *w)
 {
 	std::uint64_t least = UINT64_MAX;
 	for (int r = 0; r < 3; r++)
@@ -1234,7 +1234,7 @@ std::uint64_t least_total(const Walk *w)
 }
 
 // The first reading that is alive, or 3.
-int first_alive(const Walk *w)
+int first_alive(const LineWalk *w)
 {
 	int r = 0;
 	while (r < 3 && !w->alive[r])
@@ -1243,7 +1243,7 @@ int first_alive(const Walk *w)
 }
 
 // Reading r has failed with `fault`, found on the line at hand.
-void reading_fails(Walk *w, int r, const Found &fault)
+void reading_fails(LineWalk *w, int r, const Found &fault)
 {
 	w->alive[r] = false;
 	w->fault_of[r] = fault;
@@ -1252,7 +1252,7 @@ void reading_fails(Walk *w, int r, const Found &fault)
 
 // Where no reading is left: the fault of the one that went furthest, the
 // first of them where they tie. False.
-bool no_reading_left(Walk *w)
+bool no_reading_left(LineWalk *w)
 {
 	int furthest = 0;
 	for (int r = 1; r < 3; r++)
@@ -1264,7 +1264,7 @@ bool no_reading_left(Walk *w)
 // A line of values, with a label or not: the first two in a row with labels
 // give the dump its width, which the `*`s waiting for it are held to. False
 // at the first of those that does not fit.
-bool saw_values(Walk *w, bool labelled, std::size_t count, bool questioned = false)
+bool saw_values(LineWalk *w, bool labelled, std::size_t count, bool questioned = false)
 {
 	w->unsettled = 0;
 	bool pair = w->width == 0 && w->values_labelled && labelled;
@@ -1287,14 +1287,14 @@ bool saw_values(Walk *w, bool labelled, std::size_t count, bool questioned = fal
 // Whether a line whose column may be values too is a column by what the
 // lines read so far show: more values with no column than the dump's lines
 // hold, or its column where every other line's starts.
-bool settled_as_column(const Walk *w, const Question &q)
+bool settled_as_column(const LineWalk *w, const Question &q)
 {
 	return (w->width != 0 && q.count + q.extra > w->width) ||
 	       (!w->places_differ && w->column_place != NO_PLACE && q.place == w->column_place);
 }
 
 // The fault of a line whose column may be values or their characters. False.
-bool question_fails(Walk *w, const Question &q)
+bool question_fails(LineWalk *w, const Question &q)
 {
 	fault_at(w, Fault::UNSURE, q.line);
 	std::memcpy(w->found.token, q.text, q.text_len);
@@ -1304,7 +1304,7 @@ bool question_fails(Walk *w, const Question &q)
 
 // The lines whose columns may be values too, as the lines read tell them:
 // false at the first that they do not settle.
-bool questions_settled(Walk *w)
+bool questions_settled(LineWalk *w)
 {
 	const Question *first = w->asked.line != 0 && !settled_as_column(w, w->asked) ? &w->asked : nullptr;
 	for (std::size_t k = 0; k < w->awaiting_count; k++)
@@ -1318,14 +1318,14 @@ bool questions_settled(Walk *w)
 // Whether a `*` may repeat a line of `count` values: one as wide as the
 // dump's lines, or where their width is not known, as od, hexdump and xxd
 // print them.
-bool star_fits(const Walk *w, std::size_t count)
+bool star_fits(const LineWalk *w, std::size_t count)
 {
 	return w->width != 0 ? count == w->width : count == 8 || count == 16 || count == 32;
 }
 
 // A `*` on `line` repeating a line of `count` values, held to the dump's
 // width now or once it is known. False where it does not fit.
-bool star_width(Walk *w, std::uint64_t line, std::size_t count)
+bool star_width(LineWalk *w, std::uint64_t line, std::size_t count)
 {
 	if (w->width == 0) {
 		for (std::size_t k = 0; k < w->width_due_count; k++)
@@ -1344,7 +1344,7 @@ bool star_width(Walk *w, std::uint64_t line, std::size_t count)
 
 // The `*`s still waiting for the dump's width once the reading ends: none
 // was found, so each must repeat a line as programs print them.
-bool widths_settled(Walk *w)
+bool widths_settled(LineWalk *w)
 {
 	for (std::size_t k = 0; k < w->width_due_count; k++) {
 		const WidthDue &due = w->widths_due[k];
@@ -1358,7 +1358,7 @@ bool widths_settled(Walk *w)
 
 // A label on `line`, of the n digits at p: held against the values since
 // the last. False where no reading is left.
-bool check_label(Walk *w, const Line &L, std::uint64_t line)
+bool check_label(LineWalk *w, const Line &L, std::uint64_t line)
 {
 	std::uint64_t number[3] = {};
 	bool valid[3] = {};
@@ -1427,7 +1427,7 @@ bool check_label(Walk *w, const Line &L, std::uint64_t line)
 
 // The `*` waiting, repeated to reach the label of `n` digits at p on
 // `line`. False where no reading is left.
-bool repeat_star(Walk *w, const unsigned char *p, std::size_t n, std::uint64_t line)
+bool repeat_star(LineWalk *w, const unsigned char *p, std::size_t n, std::uint64_t line)
 {
 	Note note{w->star_line, {0, 0, 0}, false, false};
 	std::size_t each = w->last_count;
@@ -1455,7 +1455,7 @@ bool repeat_star(Walk *w, const unsigned char *p, std::size_t n, std::uint64_t l
 // The ruler waiting, now that the next line that is neither blank nor text
 // is known: passed over, or a line of values. False at the fault of its
 // word.
-bool settle_ruler(Walk *w, bool labelled_values)
+bool settle_ruler(LineWalk *w, bool labelled_values)
 {
 	w->ruler = false;
 	if (labelled_values) {
@@ -1479,7 +1479,7 @@ bool settle_ruler(Walk *w, bool labelled_values)
 
 // Takes the line L, of the n bytes at t, read into `bytes`. False at a
 // fault, in w->found.
-bool walk_line(Walk *w, const Line &L, const unsigned char *t, const unsigned char *bytes)
+bool walk_line(LineWalk *w, const Line &L, const unsigned char *t, const unsigned char *bytes)
 {
 	std::uint64_t line = w->line;
 	// A label after the first bears it out, even on a line refused.
@@ -1594,7 +1594,7 @@ namespace {
 // A dump being read: the first reading's walk, then the second's place.
 struct Dump {
 	Text text;
-	Walk walk;
+	LineWalk walk;
 	unsigned char bytes[DUMP_LINE_MOST / 2 + 2];	// of the line read last
 	Shape shape;		// of the lines of values read last
 	// The second reading: the line read last, the bytes of it and of a
@@ -1620,7 +1620,7 @@ struct Dump {
 // value `want` was reached.
 bool alike_lines(Dump *d, std::uint64_t want)
 {
-	Walk *w = &d->walk;
+	LineWalk *w = &d->walk;
 	const Shape &shape = d->shape;
 	const Line &read = shape.read;
 	std::size_t count = read.count;
@@ -1688,7 +1688,7 @@ bool alike_lines(Dump *d, std::uint64_t want)
 // and the fault named is the first in line order. False.
 bool fault_found(Dump *d, const Line *next = nullptr)
 {
-	Walk *w = &d->walk;
+	LineWalk *w = &d->walk;
 	if (w->lone_label_line == 0 && w->width_due_count == 0 && w->asked.line == 0 && w->awaiting_count == 0)
 		return false;
 	bool label = false;
@@ -1734,7 +1734,7 @@ bool fault_found(Dump *d, const Line *next = nullptr)
 // in order. False at a fault.
 bool settle_waiting(Dump *d, bool ahead)
 {
-	Walk *w = &d->walk;
+	LineWalk *w = &d->walk;
 	std::uint64_t line = w->line;
 	std::size_t count = w->waiting_count;
 	w->waiting_count = 0;
@@ -1761,7 +1761,7 @@ bool settle_waiting(Dump *d, bool ahead)
 
 // A token of digits alone that the next line of values must settle. False
 // where too many wait: the first may be a label or values.
-bool wait_for(Walk *w, const Line &L)
+bool wait_for(LineWalk *w, const Line &L)
 {
 	if (w->waiting_count == WAITING_MOST) {
 		const Waiting &first = w->waiting[0];
@@ -1778,7 +1778,7 @@ bool wait_for(Walk *w, const Line &L)
 
 // Where no line's column showed the order of its groups' bytes, and one's
 // could not tell it: false, with that line's fault.
-bool order_known(Walk *w)
+bool order_known(LineWalk *w)
 {
 	if (w->order_shown || w->unsure_line == 0)
 		return true;
@@ -1790,7 +1790,7 @@ bool order_known(Walk *w)
 
 // The reading has ended with its lines sound: what waited for its end is
 // settled, the first fault in line order named. False at one.
-bool reading_ends(Walk *w)
+bool reading_ends(LineWalk *w)
 {
 	Found first{};
 	first.line = UINT64_MAX;
@@ -1818,7 +1818,7 @@ bool reading_ends(Walk *w)
 // Whether the reading goes on, now that the line that holds the last value
 // wanted has been read: where the lines read have had a label, on to the
 // next label, which checks the values before it.
-bool reads_on(Walk *w)
+bool reads_on(LineWalk *w)
 {
 	if (w->past || !w->labelled)
 		return false;
@@ -1831,7 +1831,7 @@ bool reads_on(Walk *w)
 // taking each line. False at its first fault, in d->walk.found.
 bool read_through(Dump *d, std::uint64_t want)
 {
-	Walk *w = &d->walk;
+	LineWalk *w = &d->walk;
 	if (want == 0)
 		return true;
 	for (;;) {
@@ -1978,7 +1978,7 @@ void say_fault(const Found &f, const char *name, std::FILE *out)
 
 // Whether the readings kept give the same image: where more than one is
 // kept (od's labels), each `*` repeats as often in all of them.
-bool readings_agree(const Walk *w)
+bool readings_agree(const LineWalk *w)
 {
 	for (std::size_t k = 0; k < w->notes.count; k++) {
 		const Note &note = w->notes.notes[k];
@@ -2073,7 +2073,7 @@ bool next_bytes(Dump *d)
 
 // The second reading's lines laid out alike, one after another, their values
 // straight into `to`, as many as fit in `room`; how many.
-std::size_t alike_bytes(Dump *d, Image *image, unsigned char *to, std::size_t room)
+std::size_t alike_line_bytes(Dump *d, Image *image, unsigned char *to, std::size_t room)
 {
 	const Shape &shape = d->shape;
 	const Notes &notes = d->walk.notes;
@@ -2217,7 +2217,7 @@ std::size_t read_dump(Image *image, unsigned char *to, std::size_t room, std::ui
 					break;
 				continue;
 			}
-			std::size_t got = alike_bytes(d, image, to + n, room - n);
+			std::size_t got = alike_line_bytes(d, image, to + n, room - n);
 			n += got;
 			if (got == 0 && !next_bytes(d))
 				image->failed = true;	// the file changed since it was found sound
@@ -2259,7 +2259,7 @@ bool open_dump(Image *image, std::FILE *in, const char *name, std::uint64_t skip
 		make_pair_values();
 	made = true;
 	Dump *d = &dump;
-	Walk *w = &d->walk;
+	LineWalk *w = &d->walk;
 	std::uint64_t at;
 	std::FILE *copy;
 	if (!keep_source(in, name, &copy, &at, out))

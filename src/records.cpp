@@ -347,7 +347,7 @@ Got next_record(Reader *rd, Record *r)
 }
 
 // What the records have set so far, as they are read in order.
-struct Walk {
+struct RecordWalk {
 	std::uint32_t base;	// from Intel HEX's 02 or 04 record
 	bool segmented;		// after an 02: offsets wrap within 64 KiB
 	bool ended;		// an end record came
@@ -362,7 +362,7 @@ struct Piece {
 
 // Takes in the record, and says where its data bytes go: one piece, two
 // where their addresses wrap, none for a record that holds none.
-std::size_t walk(const Record *r, RecordFormat format, Walk *w, Piece pieces[2])
+std::size_t walk_record(const Record *r, RecordFormat format, RecordWalk *w, Piece pieces[2])
 {
 	std::uint64_t at, wrap_at = 1ull << 32, wrap_to = 0;
 	if (format == RecordFormat::IHEX) {
@@ -416,7 +416,7 @@ struct Written {
 };
 
 // What the file holds at or after the start address.
-struct Found {
+struct Extent {
 	bool any;
 	std::uint64_t end;	// just past the highest address written
 	bool rising;
@@ -458,7 +458,7 @@ void note_alike(Alikes *a, const Alike &alike)
 
 // What a reading over the usual lines keeps as it goes: in locals, for a
 // store through a byte pointer could be to any field of a struct.
-struct Plain {
+struct Usual {
 	const unsigned char *data;
 	std::size_t len, pos, records;
 	std::uint64_t line, next;
@@ -471,7 +471,7 @@ struct Plain {
 // times 16 (any number, where V is 0): each a sound data record alone
 // whose bytes go on where the last one's ended.
 template <RecordFormat F, int V>
-[[gnu::always_inline]] inline void plain_lines(Plain &s, Alikes *alikes)
+[[gnu::always_inline]] inline void usual_lines(Usual &s, Alikes *alikes)
 {
 	constexpr bool ihex = F == RecordFormat::IHEX;
 	constexpr std::size_t lead = ihex ? 1 : 2;
@@ -489,7 +489,7 @@ template <RecordFormat F, int V>
 		if ((V > 0 && (text - lead + 15) / 16 != V) || (end != '\n' && end != '\r') ||
 		    !check_digits<V>(p + lead, text - lead, &sum))
 			break;
-		// Found to be digits, the address and type are read as they stand.
+		// Extent to be digits, the address and type are read as they stand.
 		std::uint64_t at = 0;
 		std::size_t count;
 		if constexpr (ihex) {
@@ -530,24 +530,24 @@ template <RecordFormat F, int V>
 // written so far. Stops before any other line, which the general reading
 // takes, and takes in what it read at once.
 template <RecordFormat F>
-void plain_records(Reader *rd, Walk *w, Written *written, Found *found, std::uint32_t start, Alikes *alikes)
+void usual_records(Reader *rd, RecordWalk *w, Written *written, Extent *found, std::uint32_t start, Alikes *alikes)
 {
 	if (!written->rising)
 		return;
 	constexpr std::size_t lead = F == RecordFormat::IHEX ? 1 : 2;
 	std::uint64_t from = written->end;
-	Plain s{rd->data, rd->len, rd->pos, 0, rd->line, from, w->base, w->segmented, Alike{}};
+	Usual s{rd->data, rd->len, rd->pos, 0, rd->line, from, w->base, w->segmented, Alike{}};
 	for (std::size_t before = SIZE_MAX; s.pos != before && s.len - s.pos >= MOST_TEXT + 2;) {
 		// Lines of one length, as a rule, each in as many 16 digits.
 		before = s.pos;
 		std::size_t length = byte_at(s.data + s.pos + lead);
 		switch ((2 * length + (F == RecordFormat::IHEX ? 10 : 2) + 15) / 16) {
-		case 1: plain_lines<F, 1>(s, alikes); break;
-		case 2: plain_lines<F, 2>(s, alikes); break;
-		case 3: plain_lines<F, 3>(s, alikes); break;
-		case 4: plain_lines<F, 4>(s, alikes); break;
-		case 5: plain_lines<F, 5>(s, alikes); break;
-		default: plain_lines<F, 0>(s, alikes); break;
+		case 1: usual_lines<F, 1>(s, alikes); break;
+		case 2: usual_lines<F, 2>(s, alikes); break;
+		case 3: usual_lines<F, 3>(s, alikes); break;
+		case 4: usual_lines<F, 4>(s, alikes); break;
+		case 5: usual_lines<F, 5>(s, alikes); break;
+		default: usual_lines<F, 0>(s, alikes); break;
 		}
 	}
 	if (s.alike.records > 0)
@@ -569,10 +569,10 @@ void say(std::FILE *out, const char *name, const char *what)
 }
 
 // The first fault of a file of records, if any, and its line.
-enum class Fault { NONE, BAD, CHECKSUM, COUNT, NO_END, READ };
+enum class RecordFault { NONE, BAD, CHECKSUM, COUNT, NO_END, READ };
 
 struct Checked {
-	Fault fault;
+	RecordFault fault;
 	std::uint64_t line;
 };
 
@@ -580,23 +580,23 @@ struct Checked {
 // the first fault, keeping their data in `stored` where it is given. What
 // they hold at or after `start` into *found; whether an address may have
 // been written twice there, it says as not rising.
-Checked check_records(Reader *rd, std::uint32_t start, Stored *stored, Alikes *alikes, Found *found)
+Checked check_records(Reader *rd, std::uint32_t start, Stored *stored, Alikes *alikes, Extent *found)
 {
 	static Record r;
 	RecordFormat format = rd->format;
-	Walk w{};
+	RecordWalk w{};
 	Written written{true, 0};
 
-	*found = Found{};
+	*found = Extent{};
 	for (;;) {
 		if (rd->len - rd->pos < MOST_TEXT + 2 && !rd->file_ended)
 			refill(rd);
 		// Bytes kept are kept record by record.
 		if (stored == nullptr) {
 			if (format == RecordFormat::IHEX)
-				plain_records<RecordFormat::IHEX>(rd, &w, &written, found, start, alikes);
+				usual_records<RecordFormat::IHEX>(rd, &w, &written, found, start, alikes);
 			else
-				plain_records<RecordFormat::SREC>(rd, &w, &written, found, start, alikes);
+				usual_records<RecordFormat::SREC>(rd, &w, &written, found, start, alikes);
 			if (rd->len - rd->pos < MOST_TEXT + 2 && !rd->file_ended)
 				refill(rd);
 		}
@@ -605,11 +605,11 @@ Checked check_records(Reader *rd, std::uint32_t start, Stored *stored, Alikes *a
 			break;
 		found->rising = written.rising;
 		if (got != Got::RECORD)
-			return {got == Got::BAD ? Fault::BAD : Fault::CHECKSUM, r.line};
+			return {got == Got::BAD ? RecordFault::BAD : RecordFault::CHECKSUM, r.line};
 		if (format == RecordFormat::SREC && (r.type == 5 || r.type == 6) && r.address != w.data_records)
-			return {Fault::COUNT, r.line};	// a line lost or doubled
+			return {RecordFault::COUNT, r.line};	// a line lost or doubled
 		Piece pieces[2];
-		std::size_t k = walk(&r, format, &w, pieces);
+		std::size_t k = walk_record(&r, format, &w, pieces);
 		for (std::size_t i = 0; i < k; i++) {
 			const Piece &p = pieces[i];
 			written.rising &= k == 1 && p.at >= written.end;
@@ -626,10 +626,10 @@ Checked check_records(Reader *rd, std::uint32_t start, Stored *stored, Alikes *a
 	}
 	found->rising = written.rising;
 	if (std::ferror(rd->source.file))
-		return {Fault::READ, 0};
+		return {RecordFault::READ, 0};
 	if (format == RecordFormat::IHEX && !w.ended)
-		return {Fault::NO_END, 0};
-	return {Fault::NONE, 0};
+		return {RecordFault::NO_END, 0};
+	return {RecordFault::NONE, 0};
 }
 
 // How many bytes of segment s stand on lines before `before`.
@@ -727,7 +727,7 @@ bool find_written_twice(const Stored *stored, std::uint64_t before, std::uint64_
 struct Stream {
 	Reader reader;
 	Alikes alikes;
-	Walk walk;
+	RecordWalk walk;
 	Record record;
 	const unsigned char *data;	// the record's bytes still to hand out,
 	std::uint64_t at, left;		// from address `at`, `left` of them
@@ -750,7 +750,7 @@ void next_data(Image *image, Stream *s)
 			return;
 		}
 		Piece pieces[2];
-		std::size_t k = walk(&s->record, format, &s->walk, pieces);
+		std::size_t k = walk_record(&s->record, format, &s->walk, pieces);
 		s->records_ended = s->walk.ended;
 		if (k == 0)
 			continue;
@@ -779,7 +779,7 @@ void next_data(Image *image, Stream *s)
 // `to`, as long as there is room for the longest; their number. Stops
 // before any other line, which next_data reads, and before line `stop`.
 template <RecordFormat F>
-std::size_t plain_bytes(Image *image, Stream *s, unsigned char *to, std::size_t room, std::uint64_t stop)
+std::size_t usual_bytes(Image *image, Stream *s, unsigned char *to, std::size_t room, std::uint64_t stop)
 {
 	constexpr bool ihex = F == RecordFormat::IHEX;
 	constexpr std::size_t lead = ihex ? 1 : 2;
@@ -850,7 +850,7 @@ std::size_t plain_bytes(Image *image, Stream *s, unsigned char *to, std::size_t 
 // that is not, or where the file is shorter than it was, for the next
 // reading to find out. V as take_data takes it.
 template <RecordFormat F, int V>
-void alike_lines(Reader *rd, const Alike &run, std::size_t width, std::size_t head, unsigned char *to, std::size_t *n,
+void alike_records(Reader *rd, const Alike &run, std::size_t width, std::size_t head, unsigned char *to, std::size_t *n,
                  std::uint64_t *left, LineRun *runs, std::size_t *run_count, std::uint64_t *line, std::uint64_t first)
 {
 	constexpr std::size_t lead = F == RecordFormat::IHEX ? 1 : 2;
@@ -887,7 +887,7 @@ void alike_lines(Reader *rd, const Alike &run, std::size_t width, std::size_t he
 // reading found alike, where they go on where the image is, straight into
 // `to`: read where they stand, the lines not read again. Their number.
 template <RecordFormat F>
-std::size_t alike_bytes(Image *image, Stream *s, unsigned char *to, std::size_t room)
+std::size_t alike_record_bytes(Image *image, Stream *s, unsigned char *to, std::size_t room)
 {
 	Reader *rd = &s->reader;
 	Alikes *a = &s->alikes;
@@ -908,12 +908,12 @@ std::size_t alike_bytes(Image *image, Stream *s, unsigned char *to, std::size_t 
 	std::uint64_t line = rd->line;
 	std::size_t head = (data_at - (F == RecordFormat::IHEX ? 1 : 2)) / 2;
 	switch ((2 * (head + length + 1) + 15) / 16) {
-	case 1: alike_lines<F, 1>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
-	case 2: alike_lines<F, 2>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
-	case 3: alike_lines<F, 3>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
-	case 4: alike_lines<F, 4>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
-	case 5: alike_lines<F, 5>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
-	default: alike_lines<F, 0>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
+	case 1: alike_records<F, 1>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
+	case 2: alike_records<F, 2>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
+	case 3: alike_records<F, 3>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
+	case 4: alike_records<F, 4>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
+	case 5: alike_records<F, 5>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
+	default: alike_records<F, 0>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
 	}
 	rd->line = line;
 	s->walk.data_records += line - run.line - done;
@@ -931,14 +931,14 @@ std::size_t read_stream(Image *image, unsigned char *to, std::size_t room, std::
 	keep_lines(image, keep);
 	while (n < room && image->left > 0 && !image->failed) {
 		if (s->left == 0 && !s->records_ended) {
-			std::size_t got = ihex ? alike_bytes<RecordFormat::IHEX>(image, s, to + n, room - n)
-			                       : alike_bytes<RecordFormat::SREC>(image, s, to + n, room - n);
+			std::size_t got = ihex ? alike_record_bytes<RecordFormat::IHEX>(image, s, to + n, room - n)
+			                       : alike_record_bytes<RecordFormat::SREC>(image, s, to + n, room - n);
 			// Up to the next lines alike.
 			const Alikes &a = s->alikes;
 			std::uint64_t stop = a.next < a.count ? a.list[a.next].line : UINT64_MAX;
 			if (got == 0)
-				got = ihex ? plain_bytes<RecordFormat::IHEX>(image, s, to + n, room - n, stop)
-				           : plain_bytes<RecordFormat::SREC>(image, s, to + n, room - n, stop);
+				got = ihex ? usual_bytes<RecordFormat::IHEX>(image, s, to + n, room - n, stop)
+				           : usual_bytes<RecordFormat::SREC>(image, s, to + n, room - n, stop);
 			n += got;
 			if (got == 0 || room - n < 256 + 16)
 				next_data(image, s);
@@ -980,7 +980,7 @@ bool open_records(Image *image, std::FILE *in, const char *name, RecordFormat fo
 	static Stored stored;
 	std::uint64_t at;
 	std::FILE *copy;
-	Found found;
+	Extent found;
 
 	if (!keep_source(in, name, &copy, &at, out))
 		return false;
@@ -991,22 +991,22 @@ bool open_records(Image *image, std::FILE *in, const char *name, RecordFormat fo
 	Checked checked = check_records(&stream.reader, start, nullptr, &stream.alikes, &found);
 	// A file found sound is read on to its end, so that all of it is held
 	// to what the second reading reads; a pipe's copy needs no more.
-	bool whole = checked.fault == Fault::NONE || checked.fault == Fault::NO_END;
+	bool whole = checked.fault == RecordFault::NONE || checked.fault == RecordFault::NO_END;
 	if (whole && copy == nullptr)
 		read_source_through(&stream.reader.source);
 	stream.first = stream.reader.source;
 	std::FILE *again = nullptr;
-	if (checked.fault != Fault::READ && (whole || !found.rising) &&
+	if (checked.fault != RecordFault::READ && (whole || !found.rising) &&
 	    (again = read_again(in, copy, at, name, out)) == nullptr)
 		return false;
-	if (!found.rising && checked.fault != Fault::READ) {
+	if (!found.rising && checked.fault != RecordFault::READ) {
 		// Out of order, and maybe written twice: the bytes are kept, to
 		// be handed out sorted.
 		start_reader(&stream.reader, again, format, nullptr);
 		Checked second = check_records(&stream.reader, start, &stored, &stream.alikes, &found);
 		if (whole)
 			read_source_through(&stream.reader.source);
-		if (second.fault != Fault::READ &&
+		if (second.fault != RecordFault::READ &&
 		    (second.fault != checked.fault || second.line != checked.line ||
 		     (whole && !same_source(&stream.first, &stream.reader.source)))) {
 			say(out, name, " changed while it was read\n");
@@ -1014,7 +1014,7 @@ bool open_records(Image *image, std::FILE *in, const char *name, RecordFormat fo
 		}
 		checked = second;
 	}
-	if (checked.fault == Fault::READ) {
+	if (checked.fault == RecordFault::READ) {
 		std::fputs("cannot read ", out);
 		say(out, name, "\n");
 		return false;
@@ -1028,7 +1028,7 @@ bool open_records(Image *image, std::FILE *in, const char *name, RecordFormat fo
 	// An address written twice is the fault of its line, which may come
 	// before a line's own.
 	std::uint64_t line = 0, address = 0, first = 0;
-	bool line_fault = checked.fault != Fault::NONE && checked.fault != Fault::NO_END;
+	bool line_fault = checked.fault != RecordFault::NONE && checked.fault != RecordFault::NO_END;
 	if (!found.rising && find_written_twice(&stored, line_fault ? checked.line : UINT64_MAX, &line, &address, &first)) {
 		write_shown(name, out);
 		std::fprintf(out, ":%llu: address %08X already written on line %llu\n",
@@ -1043,7 +1043,7 @@ bool open_records(Image *image, std::FILE *in, const char *name, RecordFormat fo
 		             faults[static_cast<int>(checked.fault)]);
 		return false;
 	}
-	if (checked.fault == Fault::NO_END) {
+	if (checked.fault == RecordFault::NO_END) {
 		say(out, name, ": no end record\n");
 		return false;
 	}
@@ -1060,7 +1060,7 @@ bool open_records(Image *image, std::FILE *in, const char *name, RecordFormat fo
 	start_lines(image, start);
 	if (found.rising) {
 		start_reader(&stream.reader, again, format, nullptr);
-		stream.walk = Walk{};
+		stream.walk = RecordWalk{};
 		stream.left = 0;
 		stream.records_ended = false;
 		stream.fill = fill;
