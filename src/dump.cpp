@@ -717,6 +717,28 @@ inline std::uint64_t label_number(const Shape *shape, const unsigned char *t, un
 	return x;
 }
 
+// Whether the `count` characters at c show the values at `bytes` as a column
+// does: each itself from 20 to 7E, else '.'. The first reading found them
+// so; a file that changed since may not be.
+inline bool column_shows(const unsigned char *bytes, std::size_t count, const unsigned char *c)
+{
+	std::size_t k = 0;
+#if defined(USE_SSE2)
+	for (; k + 16 <= count; k += 16) {
+		__m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + k));
+		__m128i shown = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F)), _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F)));
+		__m128i as = _mm_or_si128(_mm_and_si128(shown, v), _mm_andnot_si128(shown, _mm_set1_epi8('.')));
+		__m128i got = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c + k));
+		if (_mm_movemask_epi8(_mm_cmpeq_epi8(as, got)) != 0xFFFF)
+			return false;
+	}
+#endif
+	for (; k < count; k++)
+		if (c[k] != (bytes[k] >= 0x20 && bytes[k] <= 0x7E ? bytes[k] : '.'))
+			return false;
+	return true;
+}
+
 // Reads the shape->len bytes at t as a line of `shape`, its values into
 // `bytes` and its label's number into *number; false where they are not
 // laid out alike, or where parse_line might read them otherwise. The bytes
@@ -753,22 +775,9 @@ bool read_alike(const Shape *shape, const unsigned char *t, unsigned char *bytes
 		// Each value as its character: itself from 20 to 7E, else '.';
 		// a column that reads as values is for the full reading to weigh.
 		const unsigned char *c = t + shape->column_at;
-		if (!shape->delimited && (c[0] == ' ' || pair_at(c) != NO_PAIR) && all_values(c, count))
+		if ((!shape->delimited && (c[0] == ' ' || pair_at(c) != NO_PAIR) && all_values(c, count)) ||
+		    !column_shows(bytes, count, c))
 			return false;
-		k = 0;
-#if defined(USE_SSE2)
-		for (; k + 16 <= count; k += 16) {
-			__m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + k));
-			__m128i shown = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F)), _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F)));
-			__m128i as = _mm_or_si128(_mm_and_si128(shown, v), _mm_andnot_si128(shown, _mm_set1_epi8('.')));
-			__m128i got = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c + k));
-			if (_mm_movemask_epi8(_mm_cmpeq_epi8(as, got)) != 0xFFFF)
-				return false;
-		}
-#endif
-		for (; k < count; k++)
-			if (c[k] != (bytes[k] >= 0x20 && bytes[k] <= 0x7E ? bytes[k] : '.'))
-				return false;
 	} else if (read.kind == Kind::VALUES) {
 		// A column could hold only where the first value that is no
 		// blank is a digit's character, as the tokens after it begin,
@@ -2103,28 +2112,6 @@ std::size_t alike_line_bytes(Dump *d, Image *image, unsigned char *to, std::size
 		d->last_labelled = shape.read.labelled;
 	}
 	return got;
-}
-
-// Whether the `count` characters at c show the values at `bytes` as a column
-// does: each itself from 20 to 7E, else '.'. The first reading found them
-// so; a file that changed since may not be.
-inline bool column_shows(const unsigned char *bytes, std::size_t count, const unsigned char *c)
-{
-	std::size_t k = 0;
-#if defined(USE_SSE2)
-	for (; k + 16 <= count; k += 16) {
-		__m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + k));
-		__m128i shown = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F)), _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F)));
-		__m128i as = _mm_or_si128(_mm_and_si128(shown, v), _mm_andnot_si128(shown, _mm_set1_epi8('.')));
-		__m128i got = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c + k));
-		if (_mm_movemask_epi8(_mm_cmpeq_epi8(as, got)) != 0xFFFF)
-			return false;
-	}
-#endif
-	for (; k < count; k++)
-		if (c[k] != (bytes[k] >= 0x20 && bytes[k] <= 0x7E ? bytes[k] : '.'))
-			return false;
-	return true;
 }
 
 // The values of the stretch's next lines, each whole one straight into

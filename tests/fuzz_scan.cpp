@@ -1082,6 +1082,20 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 			L.kind = 'M';
 		return L;
 	};
+	// What waits for later lines, settled: the only label where none bears
+	// it out (`lone`), the `*`s, the lines whose columns may be values;
+	// the first fault in line order among them and the one found.
+	auto waited = [&](bool lone) {
+		if (lone && lone_label < fault_line)
+			fault = format("f:%zu: bad value ", lone_label) + lone_token + "\n", fault_line = lone_label;
+		for (auto &due : dues)
+			if (!fits(due.second) && due.first < fault_line)
+				fault = star_message(due.first, due.second), fault_line = due.first;
+		std::string found = fault;
+		std::size_t found_line = fault_line;
+		if (questions_settled() || fault_line >= found_line)
+			fault = found, fault_line = found_line;
+	};
 	// A fault, found where the only label or a `*`'s width waits: the lines
 	// from `from` on tell as far as they can; the first fault in line
 	// order is named.
@@ -1098,15 +1112,7 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 				values_count = digits ? L.digits.size() / 2 : L.bytes.size();
 			}
 		}
-		if (lone_label && !label && lone_label < fault_line)
-			fault = format("f:%zu: bad value ", lone_label) + lone_token + "\n", fault_line = lone_label;
-		for (auto &due : dues)
-			if (!fits(due.second) && due.first < fault_line)
-				fault = star_message(due.first, due.second), fault_line = due.first;
-		std::string found = fault;
-		std::size_t found_line = fault_line;
-		if (questions_settled() || fault_line >= found_line)
-			fault = found, fault_line = found_line;
+		waited(lone_label && !label);
 		D.message = fault;
 		return D;
 	};
@@ -1174,15 +1180,7 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 	// What waited for the end: the only label, read as values; the `*`s
 	// with no width found; the order of groups no line's column showed.
 	fault_line = SIZE_MAX;
-	if (lone_label)
-		fault = format("f:%zu: bad value ", lone_label) + lone_token + "\n", fault_line = lone_label;
-	for (auto &due : dues)
-		if (!fits(due.second) && due.first < fault_line)
-			fault = star_message(due.first, due.second), fault_line = due.first;
-	std::string found = fault;
-	std::size_t found_line = fault_line;
-	if (questions_settled() || fault_line >= found_line)
-		fault = found, fault_line = found_line;
+	waited(lone_label != 0);
 	if (!order_shown && unsure_line != 0 && unsure_line < fault_line)
 		fault = format("f:%zu: ", unsure_line) + unsure_group + " may be bytes in either order\n";
 	if (!fault.empty()) {
