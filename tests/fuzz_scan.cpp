@@ -1590,6 +1590,15 @@ static void dump_round_trip(const std::uint8_t *image, std::size_t size, std::ui
 	first = layout == 5 ? 0 : line.find_first_not_of(' ', first);
 	std::size_t blank = line.find(' ', first);
 	bool after = v + 1 < value_lines.size() && layout != 5, before = v > 0 && layout != 5, shows = true;
+	// A value lost or doubled beside a column that reads as values may be
+	// made up by it, the line's count unchanged: no label can show that.
+	std::string shown_column = shown(v * per, std::min<std::size_t>(per, size - v * per));
+	bool column_values = (layout == 1 || layout == 4) && shown_column.find_first_not_of(' ') != std::string::npos;
+	for (std::size_t at = shown_column.find_first_not_of(' '); at != std::string::npos && column_values;) {
+		std::size_t e = std::min(shown_column.find(' ', at), shown_column.size());
+		column_values = e - at == 2 && plain_hex(shown_column, at, e);
+		at = shown_column.find_first_not_of(' ', e);
+	}
 	if (first == std::string::npos)
 		return;
 	if (kind == 1 && layout != 5) {
@@ -1600,10 +1609,10 @@ static void dump_round_trip(const std::uint8_t *image, std::size_t size, std::ui
 		shows = layout != 1 || (std::min<std::size_t>(per, size - v * per) >= 6) || (before && after);
 	} else if (kind == 2) {
 		line.erase(first, layout == 1 || layout == 5 || line.compare(first + 2, 1, " ") != 0 ? 2 : 3);	// a value lost
-		shows = after;
+		shows = after && !column_values;
 	} else if (kind == 3) {
 		line.insert(first, line.substr(first, 2) + (layout == 1 || layout == 5 ? "" : " "));	// a value doubled
-		shows = after;
+		shows = after && !column_values;
 	} else if (kind == 4 && blank != std::string::npos && blank + 1 < line.size() && line[blank + 1] != ' ') {
 		line.erase(blank, 1);	// a blank lost between two values
 		shows = after;
