@@ -410,24 +410,24 @@ void group_order(Line *L, const unsigned char *t, const Span *body, const TokenK
 }
 
 // Whether the token of n bytes at p could be bytes typed or read wrong: 8
-// characters or more, a decimal digit among them, all hexadecimal digits
-// but one or two letters, and no 0x before them (xxd -p's line with an O
-// for a 0).
+// characters or more, a decimal digit among them, no 0x before them, and
+// all hexadecimal digits but one or two letters (xxd -p's line with an O for
+// a 0); or, of 16 characters or more, all but one in eight of any other kind
+// (a `;` or a `.` among plain hex).
 bool digits_but_letters(const unsigned char *p, std::size_t n)
 {
 	if (n < 8 || (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')))
 		return false;
-	std::size_t letters = 0;
+	std::size_t letters = 0, others = 0;
 	bool decimal = false;
 	for (std::size_t k = 0; k < n; k++) {
 		unsigned char c = p[k];
 		decimal |= c >= '0' && c <= '9';
-		if (is_hex(c))
-			continue;
-		if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) || ++letters > 2)
-			return false;
+		if (!is_hex(c))
+			((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ? letters : others)++;
 	}
-	return decimal && letters > 0;
+	std::size_t wrong = letters + others;
+	return decimal && wrong > 0 && ((others == 0 && letters <= 2) || (n >= 16 && wrong <= n / 8));
 }
 
 // Reads the line of the n bytes at t, line end left out, into *out and its
@@ -1383,12 +1383,17 @@ bool check_label(LineWalk *w, const Line &L, std::uint64_t line)
 		}
 	}
 	if (!w->labelled) {
-		// od's offsets are octal or decimal; a label of seven digits
-		// that is neither is another program's, in hexadecimal.
+		// Seven digits alone are od's offsets, octal or decimal: one that
+		// is neither was typed or read wrong.
 		w->labelled = true;
 		w->alive[OCTAL] = L.od && valid[OCTAL];
 		w->alive[DECIMAL] = L.od && valid[DECIMAL];
-		w->alive[HEX] = !w->alive[OCTAL] && !w->alive[DECIMAL];
+		w->alive[HEX] = !L.od;
+		if (L.od && !valid[OCTAL] && !valid[DECIMAL]) {
+			fault_at(w, Fault::TOKEN, line);
+			w->found.token_len = show_bytes(L.digits, n, w->found.token);
+			return false;
+		}
 		// Three or four digits alone may be two values run together, as
 		// long as no other label bears them out.
 		if (L.kind == Kind::VALUES && L.bare && n <= 4) {

@@ -543,17 +543,20 @@ struct PlainLine {
 	std::string extra;
 };
 
-// 8 characters or more, a decimal digit among them, all hexadecimal digits
-// but one or two letters, no 0x first: bytes typed or read wrong.
+// 8 characters or more, a decimal digit among them, no 0x first, all
+// hexadecimal digits but one or two letters; or, 16 or more, all but one in
+// eight of them: bytes typed or read wrong.
 static bool plain_mistyped(const std::string &t)
 {
-	if (t.size() < 8 || t.compare(0, 2, "0x") == 0 || t.compare(0, 2, "0X") == 0)
+	if (t.size() < 8 || t.compare(0, 2, "0x") == 0 || t.compare(0, 2, "0X") == 0 ||
+	    t.find_first_of("0123456789") == std::string::npos)
 		return false;
-	std::size_t letters = 0;
+	std::size_t letters = 0, others = 0;
 	for (std::size_t k = 0; k < t.size(); k++)
 		if (!plain_hex(t, k, k + 1))
-			letters += (t[k] >= 'a' && t[k] <= 'z') || (t[k] >= 'A' && t[k] <= 'Z') ? 1 : 100;
-	return t.find_first_of("0123456789") != std::string::npos && letters >= 1 && letters <= 2;
+			((t[k] >= 'a' && t[k] <= 'z') || (t[k] >= 'A' && t[k] <= 'Z') ? letters : others)++;
+	std::size_t wrong = letters + others;
+	return wrong > 0 && ((others == 0 && letters <= 2) || (t.size() >= 16 && wrong <= t.size() / 8));
 }
 
 static PlainLine plain_dump_line(const std::string &line)
@@ -992,7 +995,9 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 				labelled = true;
 				alive[1] = L.od && valid[1];
 				alive[2] = L.od && valid[2];
-				alive[0] = !alive[1] && !alive[2];
+				alive[0] = !L.od;
+				if (L.od && !valid[1] && !valid[2])
+					return fail(n, "bad value " + plain_shown(L.digits) + "\n");
 				if (L.kind == 'V' && L.bare && L.digits.size() <= 4)
 					lone_label = n, lone_token = plain_shown(L.digits);
 			} else {
