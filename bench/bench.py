@@ -56,7 +56,7 @@ MAX_MEMORY_DIFFERENCE_KIB = 64
 # Images from files of text: the goals, and what CI holds them to, 1.25 times
 # the figures reached, or the goal where that is less.
 FORMAT_GOALS = {"ihex": 12.0, "srec": 12.0, "srec16": 12.0, "dump": 40.0, "xxd": 40.0, "hexdump": 40.0}
-FORMAT_LIMITS = {"ihex": 21.0, "srec": 16.5, "srec16": 21.0, "dump": 40.0, "xxd": 40.0, "hexdump": 40.0}
+FORMAT_LIMITS = {"ihex": 21.0, "srec": 16.5, "srec16": 22.0, "dump": 40.0, "xxd": 40.0, "hexdump": 40.0}
 FORMAT_OPTIONS = {"ihex": "--format=ihex", "srec": "--format=srec", "srec16": "--format=srec", "dump": "--format=dump",
                   "xxd": "--format=dump", "hexdump": "--format=dump"}
 MAX_FORMAT_MEMORY_DIFFERENCE_KIB = 256

@@ -724,14 +724,19 @@ inline bool column_shows(const unsigned char *bytes, std::size_t count, const un
 {
 	std::size_t k = 0;
 #if defined(USE_SSE2)
-	for (; k + 16 <= count; k += 16) {
-		__m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + k));
+	// Sixteen at a time, the usual line's all in one.
+	auto sixteen = [&](std::size_t at) {
+		__m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + at));
 		__m128i shown = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F)), _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F)));
 		__m128i as = _mm_or_si128(_mm_and_si128(shown, v), _mm_andnot_si128(shown, _mm_set1_epi8('.')));
-		__m128i got = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c + k));
-		if (_mm_movemask_epi8(_mm_cmpeq_epi8(as, got)) != 0xFFFF)
+		__m128i got = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c + at));
+		return _mm_movemask_epi8(_mm_cmpeq_epi8(as, got)) == 0xFFFF;
+	};
+	if (count == 16)
+		return sixteen(0);
+	for (; k + 16 <= count; k += 16)
+		if (!sixteen(k))
 			return false;
-	}
 #endif
 	for (; k < count; k++)
 		if (c[k] != (bytes[k] >= 0x20 && bytes[k] <= 0x7E ? bytes[k] : '.'))

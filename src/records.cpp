@@ -165,7 +165,7 @@ template <RecordFormat F, int V>
 		static const unsigned char ones[32] = {
 			0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 		const __m128i zero = _mm_setzero_si128();
-		unsigned char bytes[8 * V + 16];
+		unsigned char bytes[8 * V + 32];	// room for the moves of 16
 		__m128i total = zero;
 		std::size_t last = 2 * (head + count + 1) - 16 * (V - 1);
 		for (int i = 0; i < V; i++) {
@@ -178,7 +178,10 @@ template <RecordFormat F, int V>
 			_mm_storel_epi64(reinterpret_cast<__m128i *>(bytes + 8 * i), b);
 			total = _mm_add_epi64(total, _mm_sad_epu8(b, zero));
 		}
-		for (std::size_t k = 0; k < count; k += 16)
+		// The usual 16 bytes in one move, as a loop of moves would be made
+		// a call to memcpy.
+		_mm_storeu_si128(reinterpret_cast<__m128i *>(to + n), _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + head)));
+		for (std::size_t k = 16; k < count; k += 16)
 			_mm_storeu_si128(reinterpret_cast<__m128i *>(to + n + k),
 			                 _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + head + k)));
 		sum = static_cast<unsigned>(_mm_cvtsi128_si32(total));
