@@ -25,9 +25,8 @@ namespace {
 //   text is one of values with a label, else a line of values (and its
 //   word a fault);
 // - FAULT: a token that makes the line unreadable for sure;
-// - UNSURE: a character column parted by one blank that may be values;
 // - LONG: longer than DUMP_LINE_MOST.
-enum class Kind : unsigned char { BLANK, STAR, TEXT, LABEL, VALUES, PLAIN, LONE, MAYBE_LABEL, RULER, FAULT, UNSURE, LONG };
+enum class Kind : unsigned char { BLANK, STAR, TEXT, LABEL, VALUES, PLAIN, LONE, MAYBE_LABEL, RULER, FAULT, LONG };
 
 struct Line {
 	Kind kind;
@@ -1516,10 +1515,8 @@ bool walk_line(LineWalk *w, const Line &L, const unsigned char *t, const unsigne
 		}
 		return true;
 	case Kind::FAULT:
-	case Kind::UNSURE:
 	case Kind::MAYBE_LABEL:
-		fault_at(w, L.kind == Kind::FAULT ? Fault::TOKEN : L.kind == Kind::UNSURE ? Fault::UNSURE : Fault::MAYBE_LABEL,
-		         line);
+		fault_at(w, L.kind == Kind::FAULT ? Fault::TOKEN : Fault::MAYBE_LABEL, line);
 		w->found.token_len = show_bytes(t + L.fault_at, L.fault_len, w->found.token);
 		return false;
 	case Kind::LONG:
@@ -2033,7 +2030,6 @@ bool next_bytes(Dump *d)
 		case Kind::TEXT:
 			continue;
 		case Kind::FAULT:
-		case Kind::UNSURE:
 		case Kind::LONG:
 		case Kind::LONE:
 		case Kind::MAYBE_LABEL:

@@ -533,7 +533,7 @@ static bool plain_shows(const std::string &v, const std::string &r, bool cut)
 }
 
 struct PlainLine {
-	char kind = 'B';	// Blank, Star, Text, Label, Values, Plain, digits aloNe, Ruler, Fault, Unsure
+	char kind = 'B';	// Blank, Star, Text, Label, Values, Plain, digits aloNe, Maybe a label, Ruler, Fault
 	bool labelled = false, od = false, bare = false, word = false, order_shown = false, order_unsure = false;
 	std::string digits, bytes, token, text;
 	// Of a line with a column: where it starts, in characters; whether it
@@ -916,8 +916,6 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 		}
 		if (L.kind == 'F')
 			return fail(n, "bad value " + L.token + "\n");
-		if (L.kind == 'U')
-			return fail(n, L.token + " may be values or their characters\n");
 		if (L.kind == 'M')
 			return fail(n, plain_shown(L.token) + " may be a label or values\n");
 		if (ruler != 0) {
