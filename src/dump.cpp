@@ -39,6 +39,9 @@ struct Line {
 	std::size_t place;
 	bool questioned;
 	std::size_t extra;
+	// Of VALUES without a column: where the values after the last gap of
+	// two blanks or more begin, or 0.
+	std::size_t gap_at;
 	const unsigned char *digits;	// the label's number
 	std::size_t ndigits;
 	bool numbered;		// its value in hexadecimal is already known, in `number`
@@ -568,7 +571,20 @@ void parse_line(const unsigned char *t, std::size_t n, unsigned char *bytes, Lin
 				nv += token_bytes(t + body[k].at, body[k].end - body[k].at, kinds[k], bytes + nv);
 			L.kind = Kind::VALUES;
 			L.count = nv;
-			note_layout(layout, t, n, body, kinds, mb, Seen::NONE, 0, 0);
+			// Two blanks or more between values: those after the last
+			// such gap may be a column, where the dump's lines have one.
+			for (std::size_t k = mb; k-- > 1 && L.gap_at == 0;) {
+				std::size_t blanks = 0;
+				for (std::size_t i = body[k - 1].end, w; i < body[k].at; i += w, blanks++)
+					w = blank_at(t + i, body[k].at - i);
+				if (blanks >= 2) {
+					L.gap_at = body[k].at;
+					L.fault_at = body[k].at;
+					L.fault_len = body[mb - 1].end - body[k].at;
+				}
+			}
+			if (L.gap_at == 0)
+				note_layout(layout, t, n, body, kinds, mb, Seen::NONE, 0, 0);
 			return;
 		}
 	} else if (digits >= 8) {
@@ -1570,6 +1586,14 @@ bool walk_line(LineWalk *w, const Line &L, const unsigned char *t, const unsigne
 	}
 	if (L.labelled && !check_label(w, L, line))
 		return false;
+	if (L.gap_at != 0 && w->column_place != NO_PLACE) {
+		// A line of values with no column after lines with one, values
+		// after a gap where its column would stand: a value lost or put in
+		// beside a column that reads as values.
+		fault_at(w, Fault::UNSURE, line);
+		w->found.token_len = show_bytes(t + L.fault_at, L.fault_len, w->found.token);
+		return false;
+	}
 	if (L.kind == Kind::VALUES && !L.questioned && L.place != NO_PLACE) {
 		w->places_differ |= w->column_place != NO_PLACE && L.place != w->column_place;
 		w->column_place = w->column_place == NO_PLACE ? L.place : w->column_place;

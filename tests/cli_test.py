@@ -914,6 +914,10 @@ CASES = [
          ":1: AB CD may be values or their characters", ()),
         ("two lines whose columns may be values before one label", "C000: 34 33  43\n34 33  43\nC008: 11\n",
          ":2: 43 may be values or their characters", ()),
+        ("a value lost beside a column that reads as values, after lines with columns", "".join(
+            "%08x: %-47s  %s\n" % (k, hexes(row).lower(), column(row)) for k, row in
+            enumerate([b"Hello, world! ok", b" ab cd "])).replace("00000001:", "00000010:").replace(" 63 ", " "),
+         ":2: ab cd may be values or their characters", ()),
         ("a column that may be values, where the other lines' start elsewhere",
          "41 42 43 44 45   ABCDE\n31 32 20 33 34  12 34\n", ":2: 12 34 may be values or their characters", ()),
         ("a * repeating a line as wide as no program prints", "000000 " + " ".join(["55"] * 15) + "\n*\n0001e0\n",

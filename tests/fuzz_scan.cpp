@@ -539,7 +539,7 @@ struct PlainLine {
 	// Of a line with a column: where it starts, in characters; whether it
 	// may be values too, and their bytes.
 	std::size_t place = SIZE_MAX;
-	bool questioned = false;
+	bool questioned = false, gapped = false;
 	std::string extra;
 };
 
@@ -733,6 +733,16 @@ static PlainLine plain_dump_line(const std::string &line)
 			L.kind = 'V';
 			for (const std::string &t : body)
 				L.bytes += plain_bytes(t);
+			// The values after the last gap of two blanks or more.
+			for (std::size_t k = body.size(); k-- > 1 && !L.gapped;) {
+				std::size_t blanks = 0, from = body_end[k] - body[k].size();
+				for (std::size_t i = body_end[k - 1]; i < from; i += plain_blank(line, i), blanks++) {
+				}
+				if (blanks >= 2) {
+					L.gapped = true;
+					L.token = plain_shown(line.substr(from, end - from));
+				}
+			}
 			return L;
 		}
 	} else if (digits >= 8) {
@@ -1039,6 +1049,8 @@ static PlainDump plain_dump(const std::string &whole, std::uint64_t want)
 			if (none_left())
 				return false;
 		}
+		if (L.gapped && column_place != SIZE_MAX)
+			return fail(n, L.token + " may be values or their characters\n");
 		if (L.kind == 'V' && !L.questioned && L.place != SIZE_MAX) {
 			places_differ |= column_place != SIZE_MAX && L.place != column_place;
 			column_place = column_place == SIZE_MAX ? L.place : column_place;
