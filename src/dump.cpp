@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "hexdigits.h"
+#include "replay.h"
 #include "shown.h"
 #include "text.h"
 
@@ -657,38 +658,6 @@ void learn_shape(Shape *shape, const Line &L, const unsigned char *t, std::size_
 	shape->len = n;
 }
 
-// The byte that two digits make, for the two characters loaded as one
-// 16-bit number, in the machine's order, or NO_PAIR: one load for a value.
-constexpr unsigned NO_PAIR = 0x100;
-std::uint16_t pair_values[65536];
-// The same, as a character column shows the byte: itself from 20 to 7E,
-// else '.'.
-std::uint16_t pair_shown[65536];
-
-inline unsigned two_at(const unsigned char *p)
-{
-	std::uint16_t two;
-	std::memcpy(&two, p, 2);
-	return two;
-}
-
-void make_pair_values()
-{
-	for (unsigned c = 0; c < 65536; c++) {
-		const unsigned char chars[2] = {static_cast<unsigned char>(c >> 8), static_cast<unsigned char>(c)};
-		unsigned k = two_at(chars);
-		int high = hex_table.value[chars[0]], low = hex_table.value[chars[1]];
-		unsigned v = static_cast<unsigned>(high << 4 | low);
-		pair_values[k] = static_cast<std::uint16_t>((high | low) < 0 ? NO_PAIR : v);
-		pair_shown[k] = static_cast<std::uint16_t>((high | low) < 0 ? NO_PAIR : v >= 0x20 && v <= 0x7E ? v : '.');
-	}
-}
-
-inline unsigned pair_at(const unsigned char *p)
-{
-	return pair_values[two_at(p)];
-}
-
 // Whether the shape->len bytes at t hold what `shape` holds where it holds
 // other than digits and a column. The bytes up to TEXT_SLACK past the
 // line can be read.
@@ -730,33 +699,6 @@ inline std::uint64_t label_number(const Shape *shape, const unsigned char *t, un
 		x = x << 8 | (v & 0xFF);
 	}
 	return x;
-}
-
-// Whether the `count` characters at c show the values at `bytes` as a column
-// does: each itself from 20 to 7E, else '.'. The first reading found them
-// so; a file that changed since may not be.
-inline bool column_shows(const unsigned char *bytes, std::size_t count, const unsigned char *c)
-{
-	std::size_t k = 0;
-#if defined(USE_SSE2)
-	// Sixteen at a time, the usual line's all in one.
-	auto sixteen = [&](std::size_t at) {
-		__m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + at));
-		__m128i shown = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F)), _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F)));
-		__m128i as = _mm_or_si128(_mm_and_si128(shown, v), _mm_andnot_si128(shown, _mm_set1_epi8('.')));
-		__m128i got = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c + at));
-		return _mm_movemask_epi8(_mm_cmpeq_epi8(as, got)) == 0xFFFF;
-	};
-	if (count == 16)
-		return sixteen(0);
-	for (; k + 16 <= count; k += 16)
-		if (!sixteen(k))
-			return false;
-#endif
-	for (; k < count; k++)
-		if (c[k] != (bytes[k] >= 0x20 && bytes[k] <= 0x7E ? bytes[k] : '.'))
-			return false;
-	return true;
 }
 
 // Reads the shape->len bytes at t as a line of `shape`, its values into
@@ -1079,50 +1021,31 @@ void add_note(Notes *notes, const Note &note)
 		std::swap(notes->notes[k - 1], notes->notes[k]);
 }
 
-// Where the values of lines laid out alike stand, and a stretch of such
-// lines: the second reading takes their values there and looks at nothing
-// else, the first having found them sound. Only stretches of STRETCH_LEAST
-// lines or more are noted, so that there are few.
+// Lines laid out alike are noted for the second reading, which takes their
+// values where they stand, only in stretches of STRETCH_LEAST lines or
+// more, so that there are few.
 constexpr std::size_t STRETCH_LEAST = 16;
 
-struct Plan {
-	std::size_t len, count;
-	Kind kind;
-	bool labelled;
-	std::uint8_t value_at[SHAPE_MOST / 2];
-	bool column;		// the values' characters from column_at on
-	std::size_t column_at;
-};
-
-struct Stretch {
-	std::uint64_t first, lines;
-	std::size_t plan;
-};
-
-struct Stretches {
-	Stretch *stretches;
-	std::size_t count, room, next;
-	Plan *plans;
-	std::size_t plan_count, plan_room;
-	bool full;	// one was left out: its lines are read in full
-};
-
-void add_stretch(Stretches *s, std::uint64_t first, std::uint64_t lines, const Shape &shape)
+// What the second reading makes of lines of values laid out alike after
+// them: their kind, and whether they have a label.
+std::uint8_t own_of(Kind kind, bool labelled)
 {
-	Plan plan;
-	std::memset(&plan, 0, sizeof plan);	// padding too, for memcmp
-	plan.len = shape.len;
-	plan.count = shape.read.count;
-	plan.kind = shape.read.kind;
-	plan.labelled = shape.read.labelled;
-	std::memcpy(plan.value_at, shape.value_at, plan.count);
-	plan.column = shape.column;
-	plan.column_at = shape.column_at;
-	bool same = s->plan_count > 0 && std::memcmp(&s->plans[s->plan_count - 1], &plan, sizeof plan) == 0;
-	if (!same && !append(&s->plans, &s->plan_count, &s->plan_room, plan))
-		s->full = true;
-	else if (!append(&s->stretches, &s->count, &s->room, Stretch{first, lines, s->plan_count - 1}))
-		s->full = true;
+	return static_cast<std::uint8_t>(static_cast<unsigned>(kind) | (labelled ? 0x80u : 0));
+}
+
+// The lines of `shape` as the second reading takes them, with line ends
+// of `ends` characters as a rule.
+Plan plan_of(const Shape &shape, std::size_t ends)
+{
+	Plan plan = empty_plan();
+	plan.len = static_cast<std::uint16_t>(shape.len);
+	plan.ends = static_cast<std::uint8_t>(ends);
+	plan.count = static_cast<std::uint16_t>(shape.read.count);
+	plan.own = own_of(shape.read.kind, shape.read.labelled);
+	plan.check = shape.column ? OwnCheck::COLUMN : OwnCheck::DIGITS;
+	plan.column_at = static_cast<std::uint16_t>(shape.column_at);
+	std::memcpy(plan.value_at, shape.value_at, shape.read.count);
+	return plan;
 }
 
 // A token of digits alone waiting for the lines after it to tell what it is.
@@ -1649,8 +1572,6 @@ struct Dump {
 	unsigned char last_bytes[DUMP_LINE_MOST / 2 + 2];	// of the last line of values
 	std::size_t last_count;
 	std::uint64_t skip_left;
-	const Plan *plan;	// of the stretch being read, stretch_left lines of it left
-	std::uint64_t stretch_left;
 	Source first;		// the first reading's, to hold the second to
 };
 
@@ -1676,13 +1597,17 @@ bool alike_lines(Dump *d, std::uint64_t want)
 		last = nullptr;
 	};
 	bool reached = false;
-	std::uint64_t first = w->line + 1;
+	std::uint64_t first = w->line + 1, at = w->total[first_alive(w)];
+	// The second reading takes them as ending as the first does.
+	std::size_t ends = 0, width = alike_at(&d->text, &shape);
+	if (width > 0)
+		ends = width - shape.len == 2 ? 2 : d->text.data[d->text.pos + shape.len] == '\n' ? 1 : 0;
 	// Readings other than the hexadecimal are left only before a label.
 	int readings = w->alive[OCTAL] || w->alive[DECIMAL] ? 3 : 1;
 	for (std::uint64_t number;;) {
 		if (d->text.len - d->text.pos < shape.len + 2)
 			keep_last();
-		std::size_t width = alike_at(&d->text, &shape);
+		width = alike_at(&d->text, &shape);
 		const unsigned char *t = d->text.data + d->text.pos;
 		if (width == 0 || !check_alike(&shape, t, &number) ||
 		    (read.labelled && step_of(number, w->number[HEX], 16, read.ndigits) != w->since[HEX]))
@@ -1709,8 +1634,8 @@ bool alike_lines(Dump *d, std::uint64_t want)
 	}
 	keep_last();
 	std::uint64_t taken = w->line + 1 - first;
-	if (taken >= STRETCH_LEAST)
-		add_stretch(&w->stretches, first, taken, shape);
+	if (taken >= STRETCH_LEAST && ends > 0)
+		note_stretch(&w->stretches, first, taken, at, plan_of(shape, ends));
 	if (taken > 0) {
 		// As many lines alike as they are: the first and the last tell
 		// the width as all of them would.
@@ -2110,105 +2035,41 @@ bool next_bytes(Dump *d)
 	}
 }
 
-// The second reading's lines laid out alike, one after another, their values
-// straight into `to`, as many as fit in `room`; how many.
-std::size_t alike_line_bytes(Dump *d, Image *image, unsigned char *to, std::size_t room)
+// The second reading's lines that the first noted as a stretch, from the
+// next on, their values straight into `to`, as many as fit in `room`: read
+// where they stand, each held to its column or its digits. How many.
+std::size_t replay_dump(Dump *d, Image *image, unsigned char *to, std::size_t room)
 {
-	const Shape &shape = d->shape;
-	const Notes &notes = d->walk.notes;
-	std::size_t count = shape.read.count, got = 0;
-	std::uint64_t number;
-	if (shape.len == 0 || d->skip_left > 0)
+	if (d->skip_left > 0)
 		return 0;
-	// Up to the next line noted, or the next stretch, which is quicker.
-	const Stretches &stretches = d->walk.stretches;
-	std::uint64_t noted = notes.next < notes.count ? notes.notes[notes.next].line : 0;
-	std::uint64_t stretch = stretches.next < stretches.count ? stretches.stretches[stretches.next].first : 0;
-	while (count <= room - got && count <= image->left && noted != d->line + 1 && stretch != d->line + 1) {
-		std::size_t width = alike_at(&d->text, &shape);
-		if (width == 0 || !read_alike(&shape, d->text.data + d->text.pos, to + got, &number) ||
-		    !at_line(image, d->line + 1))
+	const Stretch *stretch = stretch_at(&d->walk.stretches, d->line + 1, image->offset);
+	if (stretch == nullptr)
+		return 0;
+	const Plan &plan = d->walk.stretches.plans[stretch->plan];
+	Replay r{};
+	r.to = to;
+	r.room = room;
+	r.line = d->line + 1;
+	for (;;) {
+		r.have = text_at_hand(&d->text, plan.len + 2u);
+		r.text = d->text.data + d->text.pos;
+		r.ended = d->text.file_ended;
+		r.taken = 0;
+		std::uint64_t lines = replay(&d->walk.stretches, *stretch, image, &r);
+		d->text.pos += r.taken;
+		if (lines == 0 || r.changed)
 			break;
-		d->text.pos += width;
-		d->line++;
-		got += count;
-		image->offset += count;
-		image->left -= count;
 	}
-	if (got > 0) {
-		std::memcpy(d->last_bytes, to + got - count, count);
-		d->last_count = count;
-		d->last = shape.read.kind;
-		d->last_labelled = shape.read.labelled;
+	d->line = r.line - 1;
+	image->failed |= r.changed;
+	if (r.got > 0) {
+		// The last line's values, for a `*` after it.
+		std::memcpy(d->last_bytes, to + r.got - plan.count, plan.count);
+		d->last_count = plan.count;
+		d->last = static_cast<Kind>(plan.own & 0x7F);
+		d->last_labelled = (plan.own & 0x80) != 0;
 	}
-	return got;
-}
-
-// The values of the stretch's next lines, each whole one straight into
-// `to` while they fit in `room` and the image; then, where one does not, or
-// some are skipped, into d->bytes, to be handed out as a line read in full
-// is. How many went into `to`, into *got; false, with the image failed,
-// where the file no longer reads as it did, or where there is no room for a
-// line's run.
-bool stretch_lines(Dump *d, Image *image, unsigned char *to, std::size_t room, std::size_t *got)
-{
-	const Plan &plan = *d->plan;
-	const std::uint8_t *at = plan.value_at;
-	std::size_t n = plan.len, count = plan.count;
-	bool sound = true, taken = false;
-	*got = 0;
-	while (d->stretch_left > 0) {
-		std::size_t have = d->text.len - d->text.pos;
-		if (have < n + 2)
-			have = text_at_hand(&d->text, n + 2);
-		const unsigned char *p = d->text.data + d->text.pos;
-		if (have <= n || (p[n] != '\n' && p[n] != '\r')) {
-			image->failed = true;
-			sound = false;
-			break;
-		}
-		bool whole = count <= room - *got && count <= image->left && d->skip_left == 0;
-		if (whole && !at_line(image, d->line + 1)) {
-			sound = false;
-			break;
-		}
-		unsigned char *bytes = whole ? to + *got : d->bytes;
-		unsigned bad = 0;
-		for (std::size_t k = 0; k < count; k++) {
-			unsigned v = pair_at(p + at[k]);
-			bad |= v;
-			bytes[k] = static_cast<unsigned char>(v);
-		}
-		if ((bad & NO_PAIR) || (plan.column && !column_shows(bytes, count, p + plan.column_at))) {
-			image->failed = true;
-			sound = false;
-			break;
-		}
-		d->text.pos += n + 1 + (p[n] == '\r' && n + 1 < have && p[n + 1] == '\n');
-		d->line++;
-		d->stretch_left--;
-		taken = true;
-		if (!whole) {
-			std::size_t passed = static_cast<std::size_t>(std::min<std::uint64_t>(d->skip_left, count));
-			d->at = passed;
-			d->count = count;
-			d->skip_left -= passed;
-			std::memcpy(d->last_bytes, bytes, count);
-			break;
-		}
-		*got += count;
-		image->offset += count;
-		image->left -= count;
-		// The last line's values, for a `*` after the stretch.
-		if (d->stretch_left == 0)
-			std::memcpy(d->last_bytes, bytes, count);
-	}
-	if (taken) {
-		d->last_count = count;
-		d->last = plan.kind;
-		d->last_labelled = plan.labelled;
-	}
-	return sound;
+	return r.got;
 }
 
 std::size_t read_dump(Image *image, unsigned char *to, std::size_t room, std::uint64_t keep, bool *ended)
@@ -2219,23 +2080,10 @@ std::size_t read_dump(Image *image, unsigned char *to, std::size_t room, std::ui
 	keep_lines(image, keep);
 	while (n < room && image->left > 0 && !image->failed) {
 		if (d->at == d->count && d->repeat_left == 0) {
-			Stretches &stretches = d->walk.stretches;
-			if (d->stretch_left == 0 && stretches.next < stretches.count &&
-			    stretches.stretches[stretches.next].first == d->line + 1) {
-				const Stretch &next = stretches.stretches[stretches.next++];
-				d->plan = &stretches.plans[next.plan];
-				d->stretch_left = next.lines;
-			}
-			if (d->stretch_left > 0) {
-				std::size_t got;
-				bool sound = stretch_lines(d, image, to + n, room - n, &got);
-				n += got;
-				if (!sound)
-					break;
-				continue;
-			}
-			std::size_t got = alike_line_bytes(d, image, to + n, room - n);
+			std::size_t got = replay_dump(d, image, to + n, room - n);
 			n += got;
+			if (image->failed)
+				break;
 			if (got == 0 && !next_bytes(d))
 				image->failed = true;	// the file changed since it was found sound
 			continue;
@@ -2269,12 +2117,7 @@ bool open_dump(Image *image, std::FILE *in, const char *name, std::uint64_t skip
                std::uint64_t length, std::FILE *out)
 {
 	static Dump dump;
-	// Made at the first dump; a static with an initializer would need the
-	// C++ runtime's guard, which the tool otherwise does without.
-	static bool made;
-	if (!made)
-		make_pair_values();
-	made = true;
+	make_pair_values();
 	Dump *d = &dump;
 	LineWalk *w = &d->walk;
 	std::uint64_t at;
@@ -2284,10 +2127,8 @@ bool open_dump(Image *image, std::FILE *in, const char *name, std::uint64_t skip
 	std::uint64_t want = length > UINT64_MAX - skip ? UINT64_MAX : skip + length;
 
 	Notes notes = w->notes;		// their memory, kept from run to run
-	Stretches stretches = w->stretches;
 	std::memset(d, 0, sizeof *d);	// all of it touched, for any dump
 	w->notes = {notes.notes, 0, notes.room, 0, false};
-	w->stretches = {stretches.stretches, 0, stretches.room, 0, stretches.plans, 0, stretches.plan_room, false};
 	w->alive[HEX] = w->alive[OCTAL] = w->alive[DECIMAL] = true;
 	w->column_place = NO_PLACE;
 	w->last = Kind::BLANK;

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+#include <initializer_list>
 
 // SSE2 wherever the compiler has it, which is every x86-64 and the Windows
 // build; the portable code elsewhere, and where ROWTALLY_PORTABLE asks for it
@@ -69,3 +71,26 @@ inline __m128i digit_chars(__m128i d)
 	                    _mm_and_si128(_mm_cmpgt_epi8(d, _mm_set1_epi8(9)), _mm_set1_epi8(7)));
 }
 #endif
+
+// The byte that two digits make, for the two characters loaded as one
+// 16-bit number, in the machine's order, or NO_PAIR: one load for a value.
+inline constexpr unsigned NO_PAIR = 0x100;
+extern std::uint16_t pair_values[65536];
+// The same, as a dump's character column shows the byte: itself from 20 to
+// 7E, else '.'.
+extern std::uint16_t pair_shown[65536];
+
+// Makes both, before the first use.
+void make_pair_values();
+
+inline unsigned two_at(const unsigned char *p)
+{
+	std::uint16_t two;
+	std::memcpy(&two, p, 2);
+	return two;
+}
+
+inline unsigned pair_at(const unsigned char *p)
+{
+	return pair_values[two_at(p)];
+}

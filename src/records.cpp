@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "hexdigits.h"
+#include "replay.h"
 #include "shown.h"
 #include "source.h"
 
@@ -146,53 +147,6 @@ template <int V>
 	unsigned char bytes[MOST_TEXT / 2 + 1];
 	return decode_hex<true>(t, digits / 2, bytes, sum);
 #endif
-}
-
-// The second reading's look at a record of a file found sound, which may
-// have changed since: its data, `count` bytes after `head` bytes from its
-// length on, decoded into to[n] on (and up to 15 bytes past them), and its
-// checksum held to all of them. V, where not 0, is the number of 16 digits
-// that the record takes from its length on, the last maybe in part: one
-// decoding of it all. The first reading found its digits sound; the sums of
-// the file's bytes at both ends hold the whole of it to that.
-template <RecordFormat F, int V>
-[[gnu::always_inline]] inline bool take_data(const unsigned char *digits, std::size_t head, std::size_t count,
-                                             unsigned char *to, std::size_t n)
-{
-	unsigned sum;
-#if defined(USE_SSE2)
-	if constexpr (V > 0) {
-		static const unsigned char ones[32] = {
-			0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-		const __m128i zero = _mm_setzero_si128();
-		unsigned char bytes[8 * V + 32];	// room for the moves of 16
-		__m128i total = zero;
-		std::size_t last = 2 * (head + count + 1) - 16 * (V - 1);
-		for (int i = 0; i < V; i++) {
-			__m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(digits + 16 * i));
-			if (i == V - 1) {
-				__m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i *>(ones + 16 - last));
-				c = _mm_or_si128(_mm_and_si128(m, c), _mm_andnot_si128(m, _mm_set1_epi8('0')));
-			}
-			__m128i b = _mm_packus_epi16(digit_pairs(digit_values<false>(c, nullptr)), zero);
-			_mm_storel_epi64(reinterpret_cast<__m128i *>(bytes + 8 * i), b);
-			total = _mm_add_epi64(total, _mm_sad_epu8(b, zero));
-		}
-		// The usual 16 bytes in one move, as a loop of moves would be made
-		// a call to memcpy.
-		_mm_storeu_si128(reinterpret_cast<__m128i *>(to + n), _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + head)));
-		for (std::size_t k = 16; k < count; k += 16)
-			_mm_storeu_si128(reinterpret_cast<__m128i *>(to + n + k),
-			                 _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + head + k)));
-		sum = static_cast<unsigned>(_mm_cvtsi128_si32(total));
-		return sum % 256 == (F == RecordFormat::IHEX ? 0 : 0xFF);
-	}
-#endif
-	decode_hex<false>(digits + 2 * head, count, to + n, &sum);
-	for (std::size_t k = 0; k < head; k++)
-		sum += byte_at(digits + 2 * k);
-	sum += byte_at(digits + 2 * (head + count));
-	return sum % 256 == (F == RecordFormat::IHEX ? 0 : 0xFF);
 }
 
 // What the n bytes at t, a line with the blanks at its ends taken off, hold
@@ -425,56 +379,67 @@ struct Extent {
 	bool rising;
 };
 
-// Lines that are alike: `records` data records, one a line from `line`
-// on, each of `length` bytes going on where the last one's ended, from
-// address `at`, on lines `width` bytes long with their data from `data_at`.
-// The first reading of a file notes them, as many as it has room for, so
-// that the second reads their bytes where they stand and no line again.
-struct Alike {
-	std::uint64_t line, at;
-	std::uint32_t records;
-	std::uint16_t length, width, data_at;
-};
-
-struct Alikes {
-	Alike list[4096];
-	std::size_t count;
-	std::size_t next;	// the first that the second reading has not passed
-};
-
-// Takes in lines alike, joining them to the last ones noted where they go
-// on from them.
-void note_alike(Alikes *a, const Alike &alike)
-{
-	if (a->count > 0) {
-		Alike &last = a->list[a->count - 1];
-		if (last.line + last.records == alike.line && last.length == alike.length &&
-		    last.width == alike.width && last.data_at == alike.data_at &&
-		    last.records <= UINT32_MAX - alike.records) {
-			last.records += alike.records;
-			return;
-		}
-	}
-	if (a->count < sizeof a->list / sizeof a->list[0])
-		a->list[a->count++] = alike;
-}
-
 // What a reading over the usual lines keeps as it goes: in locals, for a
 // store through a byte pointer could be to any field of a struct.
+// The lines alike that the last ones read are: those from alike_line on, each `text` characters with its data of `count` bytes at
+// data_at, from address alike_at; the first with a line end of `ends`
+// characters (0 for a CR alone, which is rare: such lines are read in full
+// again), as the second reading takes them as a rule.
 struct Usual {
 	const unsigned char *data;
 	std::size_t len, pos, records;
 	std::uint64_t line, next;
 	std::uint32_t base;
 	bool segmented;
-	Alike alike;	// the lines alike that the last ones read are
+	std::uint64_t alike_line, alike_at;
+	std::size_t text, count, data_at, ends;
+	unsigned char type;
 };
+
+// Notes the lines alike read last as a stretch, for the second reading to
+// take their data where it stands.
+template <RecordFormat F>
+void note_usual(const Usual &s, Stretches *stretches)
+{
+	constexpr bool ihex = F == RecordFormat::IHEX;
+	std::uint64_t lines = s.line + s.records - s.alike_line;
+	if (lines == 0 || s.ends == 0)
+		return;
+	Plan plan = empty_plan();
+	plan.ends = static_cast<std::uint8_t>(s.ends);
+	plan.len = static_cast<std::uint16_t>(s.text);
+	plan.count = static_cast<std::uint16_t>(s.count);
+	plan.lead = ihex ? 1 : 2;
+	plan.mark[0] = ihex ? ':' : 'S';
+	plan.mark[1] = ihex ? 0 : s.type;
+	plan.check = OwnCheck::SUM;
+	plan.sum = ihex ? 0 : 0xFF;
+	plan.digits_at = plan.lead;
+	plan.digits = static_cast<std::uint16_t>(s.text - plan.lead);
+	plan.skip = static_cast<std::uint16_t>((s.data_at - plan.lead) / 2);
+	note_stretch(stretches, s.alike_line, lines, s.alike_at, plan);
+}
+
+// Notes the lines alike read so far, and begins those of the line at p.
+template <RecordFormat F>
+[[gnu::noinline]] void begin_alike(Usual &s, const unsigned char *p, std::size_t text, std::size_t count,
+                                   std::size_t data_at, std::uint64_t at, Stretches *stretches)
+{
+	note_usual<F>(s, stretches);
+	s.alike_line = s.line + s.records;
+	s.alike_at = at;
+	s.text = text;
+	s.count = count;
+	s.data_at = data_at;
+	s.type = F == RecordFormat::IHEX ? 0 : p[1];
+	s.ends = p[text] == '\n' ? 1 : p[text + 1] == '\n' ? 2 : 0;
+}
 
 // Reads on over the usual lines of a regular file whose digits take V
 // times 16 (any number, where V is 0): each a sound data record alone
 // whose bytes go on where the last one's ended.
 template <RecordFormat F, int V>
-[[gnu::always_inline]] inline void usual_lines(Usual &s, Alikes *alikes)
+[[gnu::always_inline]] inline void usual_lines(Usual &s, Stretches *stretches)
 {
 	constexpr bool ihex = F == RecordFormat::IHEX;
 	constexpr std::size_t lead = ihex ? 1 : 2;
@@ -512,19 +477,12 @@ template <RecordFormat F, int V>
 		}
 		if (at != s.next || at + count > 1ull << 32)
 			break;
-		std::size_t width = text + 1 + (end == '\r' && p[text + 1] == '\n');
 		std::size_t data_at = ihex ? 9 : 4 + 2 * (length - count - 1);
-		Alike &alike = s.alike;
-		if (width != alike.width || count != alike.length || data_at != alike.data_at) {
-			if (alike.records > 0)
-				note_alike(alikes, alike);
-			alike = {s.line + s.records, at, 0, static_cast<std::uint16_t>(count),
-			         static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(data_at)};
-		}
-		alike.records++;
+		if (text != s.text || count != s.count || data_at != s.data_at || (!ihex && p[1] != s.type))
+			begin_alike<F>(s, p, text, count, data_at, at, stretches);
 		s.next += count;
 		s.records++;
-		s.pos += width;
+		s.pos += text + 1 + (end == '\r' && p[text + 1] == '\n');
 	}
 }
 
@@ -533,28 +491,28 @@ template <RecordFormat F, int V>
 // written so far. Stops before any other line, which the general reading
 // takes, and takes in what it read at once.
 template <RecordFormat F>
-void usual_records(Reader *rd, RecordWalk *w, Written *written, Extent *found, std::uint32_t start, Alikes *alikes)
+void usual_records(Reader *rd, RecordWalk *w, Written *written, Extent *found, std::uint32_t start,
+                   Stretches *stretches)
 {
 	if (!written->rising)
 		return;
 	constexpr std::size_t lead = F == RecordFormat::IHEX ? 1 : 2;
 	std::uint64_t from = written->end;
-	Usual s{rd->data, rd->len, rd->pos, 0, rd->line, from, w->base, w->segmented, Alike{}};
+	Usual s{rd->data, rd->len, rd->pos, 0, rd->line, from, w->base, w->segmented, 0, 0, 0, 0, 0, 0, 0};
 	for (std::size_t before = SIZE_MAX; s.pos != before && s.len - s.pos >= MOST_TEXT + 2;) {
 		// Lines of one length, as a rule, each in as many 16 digits.
 		before = s.pos;
 		std::size_t length = byte_at(s.data + s.pos + lead);
 		switch ((2 * length + (F == RecordFormat::IHEX ? 10 : 2) + 15) / 16) {
-		case 1: usual_lines<F, 1>(s, alikes); break;
-		case 2: usual_lines<F, 2>(s, alikes); break;
-		case 3: usual_lines<F, 3>(s, alikes); break;
-		case 4: usual_lines<F, 4>(s, alikes); break;
-		case 5: usual_lines<F, 5>(s, alikes); break;
-		default: usual_lines<F, 0>(s, alikes); break;
+		case 1: usual_lines<F, 1>(s, stretches); break;
+		case 2: usual_lines<F, 2>(s, stretches); break;
+		case 3: usual_lines<F, 3>(s, stretches); break;
+		case 4: usual_lines<F, 4>(s, stretches); break;
+		case 5: usual_lines<F, 5>(s, stretches); break;
+		default: usual_lines<F, 0>(s, stretches); break;
 		}
 	}
-	if (s.alike.records > 0)
-		note_alike(alikes, s.alike);
+	note_usual<F>(s, stretches);
 	rd->pos = s.pos;
 	rd->line += s.records;
 	w->data_records += F == RecordFormat::IHEX ? 0 : s.records;
@@ -583,7 +541,7 @@ struct Checked {
 // the first fault, keeping their data in `stored` where it is given. What
 // they hold at or after `start` into *found; whether an address may have
 // been written twice there, it says as not rising.
-Checked check_records(Reader *rd, std::uint32_t start, Stored *stored, Alikes *alikes, Extent *found)
+Checked check_records(Reader *rd, std::uint32_t start, Stored *stored, Stretches *stretches, Extent *found)
 {
 	static Record r;
 	RecordFormat format = rd->format;
@@ -597,9 +555,9 @@ Checked check_records(Reader *rd, std::uint32_t start, Stored *stored, Alikes *a
 		// Bytes kept are kept record by record.
 		if (stored == nullptr) {
 			if (format == RecordFormat::IHEX)
-				usual_records<RecordFormat::IHEX>(rd, &w, &written, found, start, alikes);
+				usual_records<RecordFormat::IHEX>(rd, &w, &written, found, start, stretches);
 			else
-				usual_records<RecordFormat::SREC>(rd, &w, &written, found, start, alikes);
+				usual_records<RecordFormat::SREC>(rd, &w, &written, found, start, stretches);
 			if (rd->len - rd->pos < MOST_TEXT + 2 && !rd->file_ended)
 				refill(rd);
 		}
@@ -729,7 +687,7 @@ bool find_written_twice(const Stored *stored, std::uint64_t before, std::uint64_
 // bytes are handed out as it comes, fill before them.
 struct Stream {
 	Reader reader;
-	Alikes alikes;
+	Stretches stretches;
 	RecordWalk walk;
 	Record record;
 	const unsigned char *data;	// the record's bytes still to hand out,
@@ -777,171 +735,48 @@ void next_data(Image *image, Stream *s)
 	}
 }
 
-// Hands out the bytes of the usual lines of a file found sound and rising,
-// data records alone whose bytes go on where the image is, straight into
-// `to`, as long as there is room for the longest; their number. Stops
-// before any other line, which next_data reads, and before line `stop`.
-template <RecordFormat F>
-std::size_t usual_bytes(Image *image, Stream *s, unsigned char *to, std::size_t room, std::uint64_t stop)
+// Hands out the data of the lines from the reader's on that the first
+// reading noted as a stretch, where they go on where the image is, straight
+// into `to`: read where they stand, each held to its checksum. Their number.
+std::size_t replay_records(Image *image, Stream *s, unsigned char *to, std::size_t room)
 {
-	constexpr bool ihex = F == RecordFormat::IHEX;
-	constexpr std::size_t lead = ihex ? 1 : 2;
 	Reader *rd = &s->reader;
-	// All in locals: a store through `to` could be to any field.
-	const std::uint32_t base = s->walk.base;
-	const bool segmented = s->walk.segmented;
-	const std::uint64_t first = image->offset, at_end = first + image->left;
-	LineRun *const runs = image->runs;
-	std::size_t n = 0, run_count = image->run_count, records = 0;
-	std::uint64_t line = rd->line;
-
+	const Stretch *stretch = stretch_at(&s->stretches, rd->line, image->offset);
+	if (stretch == nullptr)
+		return 0;
+	const Plan &plan = s->stretches.plans[stretch->plan];
+	Replay r{};
+	r.to = to;
+	r.room = room;
+	r.line = rd->line;
 	for (;;) {
-		if (rd->len - rd->pos < MOST_TEXT + 2 && !rd->file_ended)
+		if (rd->len - rd->pos < plan.len + 2u && !rd->file_ended)
 			refill(rd);
-		const unsigned char *d = rd->data;
-		std::size_t pos = rd->pos, len = rd->len;
-		while (room - n >= 256 + 16 && run_count < LINE_RUNS && len - pos >= MOST_TEXT + 2 && line < stop) {
-			const unsigned char *p = d + pos;
-			if (ihex ? p[0] != ':' : p[0] != 'S' || p[1] < '1' || p[1] > '3')
-				break;
-			std::size_t length = byte_at(p + lead);
-			std::size_t text = ihex ? 11 + 2 * length : 4 + 2 * length;
-			unsigned char end = p[text];
-			if (end != '\n' && end != '\r')
-				break;
-			// The address, and the bytes before the data.
-			std::uint64_t at = 0;
-			std::size_t head;
-			if constexpr (ihex) {
-				std::uint32_t offset = byte_at(p + 3) << 8 | byte_at(p + 5);
-				if (byte_at(p + 7) != 0 || length == 0 || (segmented && offset + length > 0x10000))
-					break;
-				at = (base + offset) & 0xFFFFFFFFu;
-				head = 4;
-			} else {
-				head = static_cast<std::size_t>(p[1] - '0') + 2;
-				if (length <= head)
-					break;
-				for (std::size_t k = 1; k < head; k++)
-					at = at << 8 | byte_at(p + 2 + 2 * k);
-			}
-			// LL counts the address, the data and the checksum in an S-record.
-			std::size_t count = ihex ? length : length - head;
-			std::uint64_t offset = first + n;
-			if (at != offset || at_end - offset < count || !take_data<F, 0>(p + lead, head, count, to, n))
-				break;
-			runs[run_count++] = {offset, line++};
-			n += count;
-			records++;
-			pos += text + 1 + (end == '\r' && p[text + 1] == '\n');
-		}
-		bool more = rd->pos != pos && len - pos < MOST_TEXT + 2 && !rd->file_ended;
-		rd->pos = pos;
-		if (!more)
+		r.text = rd->data + rd->pos;
+		r.have = rd->len - rd->pos;
+		r.ended = rd->file_ended;
+		r.taken = 0;
+		std::uint64_t lines = replay(&s->stretches, *stretch, image, &r);
+		rd->pos += r.taken;
+		if (lines == 0 || r.changed)
 			break;
 	}
-	rd->line = line;
-	s->walk.data_records += records;
-	image->run_count = run_count;
-	image->offset += n;
-	image->left -= n;
-	return n;
+	s->walk.data_records += r.line - rd->line;
+	rd->line = r.line;
+	image->failed |= r.changed;
+	image->changed |= r.changed;
+	return r.got;
 }
 
-// The lines of `run` from the reader's on, `left` of them at most, their
-// data straight into to[*n] on, each line held to its record; stops at one
-// that is not, or where the file is shorter than it was, for the next
-// reading to find out. V as take_data takes it.
-template <RecordFormat F, int V>
-void alike_records(Reader *rd, const Alike &run, std::size_t width, std::size_t head, unsigned char *to, std::size_t *n,
-                 std::uint64_t *left, LineRun *runs, std::size_t *run_count, std::uint64_t *line, std::uint64_t first)
-{
-	constexpr std::size_t lead = F == RecordFormat::IHEX ? 1 : 2;
-	constexpr unsigned char mark = F == RecordFormat::IHEX ? ':' : 'S';
-	const std::size_t length = run.length, text = run.data_at + 2 * length + 2;
-	// All in locals: a store through `to` could be to any field.
-	std::size_t got = *n, count = *run_count;
-	std::uint64_t at = *line;
-	while (*left > 0) {
-		if (rd->len - rd->pos < width && !rd->file_ended)
-			refill(rd);
-		const unsigned char *d = rd->data;
-		std::size_t pos = rd->pos;
-		std::uint64_t here = std::min<std::uint64_t>(*left, (rd->len - pos) / width), k = 0;
-		for (; k < here; k++) {
-			const unsigned char *p = d + pos;
-			if (p[0] != mark || !is_line_end(p[text]) || !take_data<F, V>(p + lead, head, length, to, got))
-				break;
-			runs[count++] = {first + got, at++};
-			got += length;
-			pos += width;
-		}
-		rd->pos = pos;
-		*left -= k;
-		if (k < here || here == 0)
-			break;
-	}
-	*n = got;
-	*run_count = count;
-	*line = at;
-}
-
-// Hands out the bytes of the lines from the reader's on that the first
-// reading found alike, where they go on where the image is, straight into
-// `to`: read where they stand, the lines not read again. Their number.
-template <RecordFormat F>
-std::size_t alike_record_bytes(Image *image, Stream *s, unsigned char *to, std::size_t room)
-{
-	Reader *rd = &s->reader;
-	Alikes *a = &s->alikes;
-	while (a->next < a->count && a->list[a->next].line + a->list[a->next].records <= rd->line)
-		a->next++;
-	if (a->next == a->count || a->list[a->next].line > rd->line || room < 256 + 16)
-		return 0;
-	const Alike run = a->list[a->next];
-	const std::uint64_t done = rd->line - run.line, first = image->offset;
-	const std::size_t length = run.length, width = run.width, data_at = run.data_at;
-	if (run.at + done * length != first)
-		return 0;
-	// As many as the image, `to` and the runs of lines have room for.
-	std::uint64_t left = std::min<std::uint64_t>({run.records - done, image->left / length,
-	                                              (room - 16) / length, LINE_RUNS - image->run_count});
-	LineRun *const runs = image->runs;
-	std::size_t n = 0, run_count = image->run_count;
-	std::uint64_t line = rd->line;
-	std::size_t head = (data_at - (F == RecordFormat::IHEX ? 1 : 2)) / 2;
-	switch ((2 * (head + length + 1) + 15) / 16) {
-	case 1: alike_records<F, 1>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
-	case 2: alike_records<F, 2>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
-	case 3: alike_records<F, 3>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
-	case 4: alike_records<F, 4>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
-	case 5: alike_records<F, 5>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
-	default: alike_records<F, 0>(rd, run, width, head, to, &n, &left, runs, &run_count, &line, first); break;
-	}
-	rd->line = line;
-	s->walk.data_records += line - run.line - done;
-	image->run_count = run_count;
-	image->offset += n;
-	image->left -= n;
-	return n;
-}
 std::size_t read_stream(Image *image, unsigned char *to, std::size_t room, std::uint64_t keep, bool *ended)
 {
 	Stream *s = static_cast<Stream *>(image->reader);
 	std::size_t n = 0;
-	bool ihex = s->reader.format == RecordFormat::IHEX;
 
 	keep_lines(image, keep);
 	while (n < room && image->left > 0 && !image->failed) {
 		if (s->left == 0 && !s->records_ended) {
-			std::size_t got = ihex ? alike_record_bytes<RecordFormat::IHEX>(image, s, to + n, room - n)
-			                       : alike_record_bytes<RecordFormat::SREC>(image, s, to + n, room - n);
-			// Up to the next lines alike.
-			const Alikes &a = s->alikes;
-			std::uint64_t stop = a.next < a.count ? a.list[a.next].line : UINT64_MAX;
-			if (got == 0)
-				got = ihex ? usual_bytes<RecordFormat::IHEX>(image, s, to + n, room - n, stop)
-				           : usual_bytes<RecordFormat::SREC>(image, s, to + n, room - n, stop);
+			std::size_t got = replay_records(image, s, to + n, room - n);
 			n += got;
 			if (got == 0 || room - n < 256 + 16)
 				next_data(image, s);
@@ -989,9 +824,8 @@ bool open_records(Image *image, std::FILE *in, const char *name, RecordFormat fo
 		return false;
 	clear_stored(&stored);
 	start_reader(&stream.reader, in, format, copy);
-	// All of it touched now, so that memory is the same for any file.
-	std::memset(&stream.alikes, 0, sizeof stream.alikes);
-	Checked checked = check_records(&stream.reader, start, nullptr, &stream.alikes, &found);
+	clear_stretches(&stream.stretches);
+	Checked checked = check_records(&stream.reader, start, nullptr, &stream.stretches, &found);
 	// A file found sound is read on to its end, so that all of it is held
 	// to what the second reading reads; a pipe's copy needs no more.
 	bool whole = checked.fault == RecordFault::NONE || checked.fault == RecordFault::NO_END;
@@ -1006,7 +840,7 @@ bool open_records(Image *image, std::FILE *in, const char *name, RecordFormat fo
 		// Out of order, and maybe written twice: the bytes are kept, to
 		// be handed out sorted.
 		start_reader(&stream.reader, again, format, nullptr);
-		Checked second = check_records(&stream.reader, start, &stored, &stream.alikes, &found);
+		Checked second = check_records(&stream.reader, start, &stored, &stream.stretches, &found);
 		if (whole)
 			read_source_through(&stream.reader.source);
 		if (second.fault != RecordFault::READ &&
