@@ -1597,7 +1597,10 @@ bool alike_lines(Dump *d, std::uint64_t want)
 		last = nullptr;
 	};
 	bool reached = false;
-	std::uint64_t first = w->line + 1, at = w->total[first_alive(w)];
+	// Where their values go in the image as the reading first alive has it:
+	// where the second reading keeps another, they are read in full.
+	int alive = first_alive(w);
+	std::uint64_t first = w->line + 1, at = alive < 3 ? w->total[alive] : 0;
 	// The second reading takes them as ending as the first does.
 	std::size_t ends = 0, width = alike_at(&d->text, &shape);
 	if (width > 0)

@@ -380,11 +380,12 @@ struct Extent {
 };
 
 // What a reading over the usual lines keeps as it goes: in locals, for a
-// store through a byte pointer could be to any field of a struct.
-// The lines alike that the last ones read are: those from alike_line on, each `text` characters with its data of `count` bytes at
-// data_at, from address alike_at; the first with a line end of `ends`
-// characters (0 for a CR alone, which is rare: such lines are read in full
-// again), as the second reading takes them as a rule.
+// store through a byte pointer could be to any field of a struct. The lines
+// alike that the last ones read are those from alike_line on, each `text`
+// characters with its data of `count` bytes at data_at, from address
+// alike_at; the first of them with a line end of `ends` characters, as the
+// second reading takes them all as a rule (0 for a CR alone, which is rare:
+// such lines are read in full again).
 struct Usual {
 	const unsigned char *data;
 	std::size_t len, pos, records;
@@ -498,7 +499,7 @@ void usual_records(Reader *rd, RecordWalk *w, Written *written, Extent *found, s
 		return;
 	constexpr std::size_t lead = F == RecordFormat::IHEX ? 1 : 2;
 	std::uint64_t from = written->end;
-	Usual s{rd->data, rd->len, rd->pos, 0, rd->line, from, w->base, w->segmented, 0, 0, 0, 0, 0, 0, 0};
+	Usual s{rd->data, rd->len, rd->pos, 0, rd->line, from, w->base, w->segmented, rd->line, 0, 0, 0, 0, 0, 0};
 	for (std::size_t before = SIZE_MAX; s.pos != before && s.len - s.pos >= MOST_TEXT + 2;) {
 		// Lines of one length, as a rule, each in as many 16 digits.
 		before = s.pos;

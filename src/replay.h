@@ -18,17 +18,18 @@
 // values' digits are digits, and no more.
 enum class OwnCheck : unsigned char { DIGITS, SUM, COLUMN };
 
+// The most values a line of a dump laid out alike holds.
 inline constexpr std::size_t PLACES_MOST = 80;
 
-// How the lines of a stretch are laid out: `len` characters each, their
-// end left out, the first `lead` of them `mark`, each ending as a rule in
-// `ends` characters: 1 for LF, 2 for CR LF. A line that ends otherwise is
-// left to its format's reader. Their `count` values are,
-// where `digits` is not 0, bytes `skip` on of those that the `digits`
-// digits from digits_at make, in a row (a record's, after its length,
-// address and type); else each value is two digits at its own place,
-// value_at[k]. `own` is what the format's reader makes of such lines, for
-// the lines after them.
+// How the lines of a stretch are laid out: `len` characters each, the
+// first `lead` of them `mark`, and a line end of `ends` characters as a
+// rule, 1 for LF and 2 for CR LF (a line that ends otherwise is left to its
+// format's own reader). Their `count` values are either bytes `skip` on of
+// those that the `digits` digits from digits_at make, in a row, held to
+// their sum (a record's data, after its length, address and type); or,
+// where `digits` is 0, each two digits at its own place, value_at[k].
+// `own` is what the format's reader makes of such lines, for the lines
+// after them.
 struct Plan {
 	std::uint16_t len, count;
 	std::uint8_t ends;
@@ -49,7 +50,10 @@ struct Stretch {
 	std::size_t plan;
 };
 
-inline constexpr std::size_t STRETCHES_MOST = 4096, PLANS_MOST = 64;
+// Room for a stretch each 64 KiB of Intel HEX, whose 04 records part
+// them, up to 1 GiB; lines of a few plans, as files of records and dumps
+// as programs print them have.
+inline constexpr std::size_t STRETCHES_MOST = 16384, PLANS_MOST = 64;
 
 // What a first reading noted, as many as there is room for: the lines of
 // those it could not note are read in full again. `next` is the first that

@@ -1120,6 +1120,18 @@ def changed(kind, what, check):
                 image_name="image.txt", listing=GAME_OUT.encode() if check else None)
 
 
+# Lines laid out alike whose line ends differ now and then, in each format:
+# read as they stand, from a file and through a pipe.
+def ends_mixed(text):
+    lines = text.splitlines(True)
+    return "".join(line.replace("\n", "\r\n" if k % 7 == 3 else "\r" if k % 11 == 5 else "\n")
+                   for k, line in enumerate(lines))
+
+
+CASES += [case for kind, (text, _, _) in CHANGED.items() for case in both_ways(Case(
+    f"format: {kind}, lines ending in LF, CR LF and CR", ["--format=" + kind.split()[0].replace("xxd", "dump")
+                                                         .replace("hexdump", "dump"), "C000", "image.txt"],
+    ends_mixed(text).encode(), GAME_OUT, image_name="image.txt"))]
 CASES += [changed(kind, what, check) for kind in CHANGED
           for what in ("a value's digit", "a value's digit for a letter", "a character of its column", "a line lost",
                        "a line added at the end", "cut short")
