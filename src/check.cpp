@@ -213,10 +213,6 @@ bool fits(const Check *c, std::uint64_t a, std::uint64_t b, std::uint64_t rows, 
 	return true;
 }
 
-const char *plural(std::uint64_t n)
-{
-	return n == 1 ? "" : "s";
-}
 
 // Writes `value` in upper-case hexadecimal, in at least `width` digits.
 char *put_hex(char *to, std::uint64_t value, int width)

@@ -115,10 +115,6 @@ TokenKind token_kind(const unsigned char *p, std::size_t n)
 	return WORD;
 }
 
-inline unsigned byte_at(const unsigned char *p)
-{
-	return static_cast<unsigned>(hex_table.nibble[p[0]] << 4 | hex_table.nibble[p[1]]);
-}
 
 // The bytes of a token of one of the first three kinds into `to`; how many.
 std::size_t token_bytes(const unsigned char *p, std::size_t n, TokenKind kind, unsigned char *to)
@@ -824,9 +820,9 @@ inline std::size_t alike_at(Text *text, const Shape *shape)
 }
 
 // The next line of `text`, its line end left out: LF, CR LF or a CR alone.
-enum class Got { LINE, LONG, END };
+enum class LineGot { LINE, LONG, END };
 
-Got next_line(Text *text, const unsigned char **line, std::size_t *n)
+LineGot next_line(Text *text, const unsigned char **line, std::size_t *n)
 {
 	std::size_t have = text->len - text->pos;
 	for (;;) {
@@ -838,14 +834,14 @@ Got next_line(Text *text, const unsigned char **line, std::size_t *n)
 		// A CR last at hand may be the first half of a CR LF.
 		bool ended = at < have && (p[at] == '\n' || at + 1 < have || text->file_ended);
 		if (at > DUMP_LINE_MOST)
-			return Got::LONG;
+			return LineGot::LONG;
 		if (ended || (at == have && text->file_ended)) {
 			if (at == 0 && have == 0)
-				return Got::END;
+				return LineGot::END;
 			*line = p;
 			*n = at;
 			text->pos += at + (at < have) + (at + 1 < have && p[at] == '\r' && p[at + 1] == '\n');
-			return Got::LINE;
+			return LineGot::LINE;
 		}
 		have = text_at_hand(text, have + 1);
 	}
@@ -902,7 +898,7 @@ void settle_lone(Line *L, const Around *around, unsigned char *bytes)
 // its shape where it has one; one with groups of digits only where their
 // order is `shown` already, as the lines alike are not looked at for it. A
 // token of digits alone is settled by `around`, as far as it can be.
-Got take_line(Text *text, Shape *shape, const Around *around, bool shown, unsigned char *bytes, Line *L,
+LineGot take_line(Text *text, Shape *shape, const Around *around, bool shown, unsigned char *bytes, Line *L,
               const unsigned char **line)
 {
 	std::size_t n, width = alike_at(text, shape);
@@ -914,10 +910,10 @@ Got take_line(Text *text, Shape *shape, const Around *around, bool shown, unsign
 		L->digits = *line + shape->digits_at;
 		L->numbered = true;
 		L->number = number;
-		return Got::LINE;
+		return LineGot::LINE;
 	}
-	Got got = next_line(text, line, &n);
-	if (got != Got::LINE)
+	LineGot got = next_line(text, line, &n);
+	if (got != LineGot::LINE)
 		return got;
 	static Layout layout;
 	layout.learnable = false;
@@ -926,7 +922,7 @@ Got take_line(Text *text, Shape *shape, const Around *around, bool shown, unsign
 		settle_lone(L, around, bytes);
 	if (layout.learnable && L->kind != Kind::LONE && (shown || !layout.groups))
 		learn_shape(shape, *L, *line, n, layout);
-	return Got::LINE;
+	return LineGot::LINE;
 }
 
 constexpr unsigned BASES[3] = {16, 8, 10};
@@ -1666,7 +1662,7 @@ bool fault_found(Dump *d, const Line *next = nullptr)
 		if (next != nullptr) {
 			L = *next;
 			next = nullptr;
-		} else if (next_line(&d->text, &t, &n) == Got::LINE) {
+		} else if (next_line(&d->text, &t, &n) == LineGot::LINE) {
 			parse_line(t, n, d->bytes, &L, nullptr);
 		} else {
 			break;
@@ -1815,11 +1811,11 @@ bool read_through(Dump *d, std::uint64_t want)
 		w->line++;
 		// While tokens of digits alone wait, the next waits with them.
 		Around around{w->last, w->last_labelled, -1};
-		Got got = take_line(&d->text, &d->shape, w->waiting_count > 0 ? nullptr : &around, w->order_shown, d->bytes,
+		LineGot got = take_line(&d->text, &d->shape, w->waiting_count > 0 ? nullptr : &around, w->order_shown, d->bytes,
 		                    &L, &t);
-		if (got == Got::END)
+		if (got == LineGot::END)
 			break;
-		if (got == Got::LONG)
+		if (got == LineGot::LONG)
 			L.kind = Kind::LONG;
 		if (L.kind == Kind::LONE) {
 			if (!wait_for(w, L))
@@ -1854,10 +1850,6 @@ bool read_through(Dump *d, std::uint64_t want)
 	return reading_ends(w);
 }
 
-const char *plural(std::uint64_t n)
-{
-	return n == 1 ? "" : "s";
-}
 
 void say_fault(const Found &f, const char *name, std::FILE *out)
 {
@@ -1975,7 +1967,7 @@ bool next_bytes(Dump *d)
 		const Note *note = notes.next < notes.count && notes.notes[notes.next].line == d->line
 		                           ? &notes.notes[notes.next] : nullptr;
 		Around around{d->last, d->last_labelled, note != nullptr && note->ahead};
-		if (take_line(&d->text, &d->shape, &around, true, d->bytes, &L, &t) != Got::LINE)
+		if (take_line(&d->text, &d->shape, &around, true, d->bytes, &L, &t) != LineGot::LINE)
 			return false;
 		switch (L.kind) {
 		case Kind::BLANK:

@@ -36,6 +36,12 @@ constexpr HexTable make_hex_table()
 
 inline constexpr HexTable hex_table = make_hex_table();
 
+// The byte that two digits at p make, of text found sound.
+inline unsigned byte_at(const unsigned char *p)
+{
+	return static_cast<unsigned>(hex_table.nibble[p[0]] << 4 | hex_table.nibble[p[1]]);
+}
+
 #if defined(USE_SSE2)
 // The values of 16 hexadecimal digits of either case; where CHECK, *ok
 // loses the lanes that hold no digit. Unchecked, digits found sound cost

@@ -203,7 +203,7 @@ void open_stored(Image *image, Stored *stored, std::uint64_t size, std::uint8_t 
 
 void cannot_skip(std::uint64_t n, const char *name, std::FILE *out)
 {
-	std::fprintf(out, "cannot skip %llu byte%s of ", static_cast<unsigned long long>(n), n == 1 ? "" : "s");
+	std::fprintf(out, "cannot skip %llu byte%s of ", static_cast<unsigned long long>(n), plural(n));
 	write_shown(name, out);
 	std::fputc('\n', out);
 }

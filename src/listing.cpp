@@ -9,10 +9,10 @@
 namespace {
 
 // What each ASCII byte is; HIGH for every byte from 80 on.
-enum Kind : unsigned char { TOKEN, BLANK, LF, CR, HIGH };
+enum CharKind : unsigned char { TOKEN, BLANK, LF, CR, HIGH };
 
 struct Tables {
-	Kind kind[256];
+	CharKind kind[256];
 	unsigned char upper[256];	// a to f as A to F, the rest as they are
 	bool ends_token[256];	// an ASCII blank or line end
 };
@@ -155,7 +155,7 @@ bool to_token(Listing *l)
 	}
 }
 
-enum TokenKind : unsigned char { VALUE_TOKEN, TEXT_TOKEN, GARBAGE };
+enum ListingToken : unsigned char { VALUE_TOKEN, TEXT_TOKEN, GARBAGE };
 
 // Whether the character of `width` bytes at p is one a terminal shows.
 bool printable(const unsigned char *p, std::size_t width, std::size_t n)
@@ -407,7 +407,7 @@ std::size_t take_values(Listing *l, const char *text, std::size_t count)
 			taken++;
 			continue;
 		}
-		Kind kind = tables.kind[p[0]];
+		CharKind kind = tables.kind[p[0]];
 		if (kind == BLANK) {
 			p++;
 		} else if (kind == LF || kind == CR) {

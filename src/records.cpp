@@ -35,15 +35,10 @@ struct Record {
 	unsigned char bytes[5 + 255 + SLACK];	// the record's bytes, from its length on
 };
 
-enum class Got { RECORD, END, BAD, BAD_CHECKSUM };
+enum class RecordGot { RECORD, END, BAD, BAD_CHECKSUM };
 
 constexpr const HexTable &hex = hex_table;
 
-// The byte that two digits at p make, of a file found sound.
-inline unsigned byte_at(const unsigned char *p)
-{
-	return static_cast<unsigned>(hex.nibble[p[0]] << 4 | hex.nibble[p[1]]);
-}
 
 // The 2n hexadecimal digits at t as n bytes at `to`, and their sum into
 // *sum; false where CHECK finds one that is no digit. Reads up to 15 bytes
@@ -152,47 +147,47 @@ template <int V>
 // What the n bytes at t, a line with the blanks at its ends taken off, hold
 // as a record of `format`; SLACK bytes after them may be read.
 template <bool CHECK>
-Got parse(const unsigned char *t, std::size_t n, RecordFormat format, Record *r)
+RecordGot parse(const unsigned char *t, std::size_t n, RecordFormat format, Record *r)
 {
 	bool ihex = format == RecordFormat::IHEX;
 	std::size_t lead = ihex ? 1 : 2;	// ":", or "S" and the type
 	if (n < lead || n > MOST_TEXT || (n - lead) % 2 != 0)
-		return Got::BAD;
+		return RecordGot::BAD;
 	if (ihex ? t[0] != ':' : t[0] != 'S' || t[1] < '0' || t[1] > '9')
-		return Got::BAD;
+		return RecordGot::BAD;
 	std::size_t count = (n - lead) / 2;
 	unsigned sum;
 	if (!decode_hex<CHECK>(t + lead, count, r->bytes, &sum))
-		return Got::BAD;
+		return RecordGot::BAD;
 	const unsigned char *b = r->bytes;
 	if (ihex) {
 		// The length each type must have; 256 where any will do.
 		static const unsigned length_of[6] = {256, 0, 2, 4, 2, 4};
 		if (count < 5 || b[0] != count - 5 || b[3] > 5 || (length_of[b[3]] != 256 && b[0] != length_of[b[3]]))
-			return Got::BAD;
+			return RecordGot::BAD;
 		if (sum % 256 != 0)
-			return Got::BAD_CHECKSUM;
+			return RecordGot::BAD_CHECKSUM;
 		r->type = b[3];
 		r->address = static_cast<std::uint32_t>(b[1] << 8 | b[2]);
 		r->data = b + 4;
 		r->count = b[0];
-		return Got::RECORD;
+		return RecordGot::RECORD;
 	}
 	// The bytes of each type's address; none for S4, which is no type.
 	static const unsigned char address_of[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
 	unsigned type = static_cast<unsigned>(t[1] - '0');
 	std::size_t a = address_of[type];
 	if (a == 0 || count < a + 2 || b[0] != count - 1 || (type >= 5 && count != a + 2))
-		return Got::BAD;
+		return RecordGot::BAD;
 	if (sum % 256 != 0xFF)
-		return Got::BAD_CHECKSUM;
+		return RecordGot::BAD_CHECKSUM;
 	r->type = type;
 	r->address = 0;
 	for (std::size_t k = 1; k <= a; k++)
 		r->address = r->address << 8 | b[k];
 	r->data = b + 1 + a;
 	r->count = count - a - 2;
-	return Got::RECORD;
+	return RecordGot::RECORD;
 }
 
 void refill(Reader *rd)
@@ -251,7 +246,7 @@ void end_line(Reader *rd)
 // BAD or BAD_CHECKSUM for a line that holds no sound record, r->line being
 // its line. Empty lines are passed over.
 template <bool CHECK>
-Got next_record(Reader *rd, Record *r)
+RecordGot next_record(Reader *rd, Record *r)
 {
 	bool ihex = rd->format == RecordFormat::IHEX;
 	std::size_t lead = ihex ? 1 : 2;
@@ -269,7 +264,7 @@ Got next_record(Reader *rd, Record *r)
 			std::size_t length = static_cast<std::size_t>(high << 4 | low);
 			std::size_t text = ihex ? 11 + 2 * length : 4 + 2 * length;
 			if ((high | low) >= 0 && (text < n ? is_line_end(p[text]) : text == n && rd->file_ended)) {
-				Got got = parse<CHECK>(p, text, rd->format, r);
+				RecordGot got = parse<CHECK>(p, text, rd->format, r);
 				rd->pos += text;
 				end_line(rd);
 				return got;
@@ -281,7 +276,7 @@ Got next_record(Reader *rd, Record *r)
 		while (is_blank(c = peek(rd)))
 			rd->pos++;
 		if (c < 0)
-			return Got::END;
+			return RecordGot::END;
 		if (is_line_end(c)) {
 			end_line(rd);
 			continue;
@@ -290,14 +285,14 @@ Got next_record(Reader *rd, Record *r)
 		std::size_t len = 0;
 		for (; (c = peek(rd)) >= 0 && !is_blank(c) && !is_line_end(c); rd->pos++) {
 			if (len == MOST_TEXT)
-				return Got::BAD;	// longer than any record
+				return RecordGot::BAD;	// longer than any record
 			text[len++] = static_cast<unsigned char>(c);
 		}
 		while (is_blank(c = peek(rd)))
 			rd->pos++;
 		if (c >= 0 && !is_line_end(c))
-			return Got::BAD;	// a blank within the record
-		Got got = parse<CHECK>(text, len, rd->format, r);
+			return RecordGot::BAD;	// a blank within the record
+		RecordGot got = parse<CHECK>(text, len, rd->format, r);
 		end_line(rd);
 		return got;
 	}
@@ -524,7 +519,7 @@ void usual_records(Reader *rd, RecordWalk *w, Written *written, Extent *found, s
 	}
 }
 
-void say(std::FILE *out, const char *name, const char *what)
+void write_named(std::FILE *out, const char *name, const char *what)
 {
 	write_shown(name, out);
 	std::fputs(what, out);
@@ -562,12 +557,12 @@ Checked check_records(Reader *rd, std::uint32_t start, Stored *stored, Stretches
 			if (rd->len - rd->pos < MOST_TEXT + 2 && !rd->file_ended)
 				refill(rd);
 		}
-		Got got = next_record<true>(rd, &r);
-		if (got == Got::END)
+		RecordGot got = next_record<true>(rd, &r);
+		if (got == RecordGot::END)
 			break;
 		found->rising = written.rising;
-		if (got != Got::RECORD)
-			return {got == Got::BAD ? RecordFault::BAD : RecordFault::CHECKSUM, r.line};
+		if (got != RecordGot::RECORD)
+			return {got == RecordGot::BAD ? RecordFault::BAD : RecordFault::CHECKSUM, r.line};
 		if (format == RecordFormat::SREC && (r.type == 5 || r.type == 6) && r.address != w.data_records)
 			return {RecordFault::COUNT, r.line};	// a line lost or doubled
 		Piece pieces[2];
@@ -703,11 +698,11 @@ void next_data(Image *image, Stream *s)
 {
 	RecordFormat format = s->reader.format;
 	while (!s->records_ended) {
-		Got got = next_record<true>(&s->reader, &s->record);
-		if (got != Got::RECORD) {
+		RecordGot got = next_record<true>(&s->reader, &s->record);
+		if (got != RecordGot::RECORD) {
 			// A fault now is a file that changed since it was found sound.
-			image->failed |= got != Got::END;
-			image->changed |= got != Got::END;
+			image->failed |= got != RecordGot::END;
+			image->changed |= got != RecordGot::END;
 			s->records_ended = true;
 			return;
 		}
@@ -847,19 +842,19 @@ bool open_records(Image *image, std::FILE *in, const char *name, RecordFormat fo
 		if (second.fault != RecordFault::READ &&
 		    (second.fault != checked.fault || second.line != checked.line ||
 		     (whole && !same_source(&stream.first, &stream.reader.source)))) {
-			say(out, name, " changed while it was read\n");
+			write_named(out, name, " changed while it was read\n");
 			return false;
 		}
 		checked = second;
 	}
 	if (checked.fault == RecordFault::READ) {
 		std::fputs("cannot read ", out);
-		say(out, name, "\n");
+		write_named(out, name, "\n");
 		return false;
 	}
 	if (stored.full) {
 		std::fputs("out of memory for ", out);
-		say(out, name, "\n");
+		write_named(out, name, "\n");
 		return false;
 	}
 	sort_stored(&stored);
@@ -882,11 +877,11 @@ bool open_records(Image *image, std::FILE *in, const char *name, RecordFormat fo
 		return false;
 	}
 	if (checked.fault == RecordFault::NO_END) {
-		say(out, name, ": no end record\n");
+		write_named(out, name, ": no end record\n");
 		return false;
 	}
 	if (length == WHOLE_FILE && !found.any) {
-		say(out, name, ": no data at or after the start address\n");
+		write_named(out, name, ": no data at or after the start address\n");
 		return false;
 	}
 	std::uint64_t top = (1ull << 32) - start;
@@ -919,6 +914,6 @@ bool sound_record(const unsigned char *text, std::size_t n, RecordFormat format)
 		return false;
 	std::memcpy(copy, text, n);
 	// A count as the first line counts no record before it.
-	return parse<true>(copy, n, format, &r) == Got::RECORD &&
+	return parse<true>(copy, n, format, &r) == RecordGot::RECORD &&
 	       !(format == RecordFormat::SREC && (r.type == 5 || r.type == 6) && r.address != 0);
 }

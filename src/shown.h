@@ -28,5 +28,11 @@ char *put_shown(const unsigned char *t, std::size_t n, char *to);
 // Returns how many it wrote.
 std::size_t show_cut(const unsigned char *t, std::size_t kept, std::uint64_t length, char *to);
 
+// "s" after a count of things other than one, for a message.
+inline const char *plural(std::uint64_t n)
+{
+	return n == 1 ? "" : "s";
+}
+
 // Writes `text`, a name or an argument, whole, shown as put_shown shows it.
 void write_shown(const char *text, std::FILE *out);

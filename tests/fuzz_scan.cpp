@@ -212,11 +212,6 @@ static std::vector<Value> plain_values(std::string text, std::string *bad, std::
 	return values;
 }
 
-static const char *plural(std::size_t n)
-{
-	return n == 1 ? "" : "s";
-}
-
 static std::string lines(std::size_t first, std::size_t last)
 {
 	return first == last ? format(" (line %zu)\n", first) : format(" (lines %zu-%zu)\n", first, last);
