@@ -709,22 +709,7 @@ bool read_alike(const Shape *shape, const unsigned char *t, unsigned char *bytes
 	const Line &read = shape->read;
 	std::size_t count = read.count;
 	const std::uint8_t *at = shape->value_at;
-	unsigned bad = 0;
-	std::size_t k = 0;
-	for (; k + 4 <= count; k += 4) {
-		unsigned v0 = pair_at(t + at[k]), v1 = pair_at(t + at[k + 1]), v2 = pair_at(t + at[k + 2]),
-		         v3 = pair_at(t + at[k + 3]);
-		bad |= v0 | v1 | v2 | v3;
-		bytes[k] = static_cast<unsigned char>(v0);
-		bytes[k + 1] = static_cast<unsigned char>(v1);
-		bytes[k + 2] = static_cast<unsigned char>(v2);
-		bytes[k + 3] = static_cast<unsigned char>(v3);
-	}
-	for (; k < count; k++) {
-		unsigned v = pair_at(t + at[k]);
-		bad |= v;
-		bytes[k] = static_cast<unsigned char>(v);
-	}
+	unsigned bad = values_at(t, at, count, bytes);
 	std::uint64_t x = read.labelled ? label_number(shape, t, &bad) : 0;
 	if (bad & NO_PAIR)
 		return false;

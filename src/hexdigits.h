@@ -100,3 +100,26 @@ inline unsigned pair_at(const unsigned char *p)
 {
 	return pair_values[two_at(p)];
 }
+
+// The `count` values whose two digits each stand at t + at[k], into
+// `bytes`; what it returns has NO_PAIR set where one is no digit.
+inline unsigned values_at(const unsigned char *t, const std::uint8_t *at, std::size_t count, unsigned char *bytes)
+{
+	unsigned bad = 0;
+	std::size_t k = 0;
+	for (; k + 4 <= count; k += 4) {
+		unsigned v0 = pair_at(t + at[k]), v1 = pair_at(t + at[k + 1]), v2 = pair_at(t + at[k + 2]),
+		         v3 = pair_at(t + at[k + 3]);
+		bad |= v0 | v1 | v2 | v3;
+		bytes[k] = static_cast<unsigned char>(v0);
+		bytes[k + 1] = static_cast<unsigned char>(v1);
+		bytes[k + 2] = static_cast<unsigned char>(v2);
+		bytes[k + 3] = static_cast<unsigned char>(v3);
+	}
+	for (; k < count; k++) {
+		unsigned v = pair_at(t + at[k]);
+		bad |= v;
+		bytes[k] = static_cast<unsigned char>(v);
+	}
+	return bad;
+}

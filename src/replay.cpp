@@ -52,29 +52,6 @@ template <int V>
 	return sum % 256 == want;
 }
 
-// Each value's two digits at its own place, into `to`; false where one is
-// no digit.
-inline bool placed_values(const std::uint8_t *at, std::size_t count, const unsigned char *p, unsigned char *to)
-{
-	unsigned bad = 0;
-	std::size_t k = 0;
-	for (; k + 4 <= count; k += 4) {
-		unsigned v0 = pair_at(p + at[k]), v1 = pair_at(p + at[k + 1]), v2 = pair_at(p + at[k + 2]),
-		         v3 = pair_at(p + at[k + 3]);
-		bad |= v0 | v1 | v2 | v3;
-		to[k] = static_cast<unsigned char>(v0);
-		to[k + 1] = static_cast<unsigned char>(v1);
-		to[k + 2] = static_cast<unsigned char>(v2);
-		to[k + 3] = static_cast<unsigned char>(v3);
-	}
-	for (; k < count; k++) {
-		unsigned v = pair_at(p + at[k]);
-		bad |= v;
-		to[k] = static_cast<unsigned char>(v);
-	}
-	return (bad & NO_PAIR) == 0;
-}
-
 // The lines as replay takes them: V as row_values takes it, or -1 for
 // values at their own places.
 template <int V>
@@ -123,7 +100,7 @@ std::uint64_t replay_lines(const Plan &plan, const Stretch &stretch, Image *imag
 		if constexpr (V >= 0)
 			sound = sound && row_values<V>(ndigits, skip, count, want, p + digits_at, to + got);
 		else
-			sound = sound && placed_values(at, count, p, to + got);
+			sound = sound && (values_at(p, at, count, to + got) & NO_PAIR) == 0;
 		if constexpr (V < 0)
 			sound = sound && (!column || column_shows(to + got, count, p + column_at));
 		if (!sound) {

@@ -355,7 +355,7 @@ CASES = [
     late("--length", "--length=16"),
     late("--skip", "x", "--skip", "8"),
     *[Case(f"{asked} anywhere: {args}", args, ZERO_TO_F, out)
-      for asked, out in (("--help", HELP), ("--version", "rowtally 1.7.0\n"))
+      for asked, out in (("--help", HELP), ("--version", "rowtally 1.8.0\n"))
       for args in (["0", "image.bin", asked], ["--check", "listing.txt", "0", asked, "image.bin"],
                    ["--bogus", asked, "--version", "--help"], ["--skip", asked], [asked, "zz"])],
     Case("-h alone", ["-h"], out=HELP),
@@ -377,7 +377,7 @@ CASES = [
          "--", "-v", "--check-all"], ZERO_TO_F, "E4 9C \n"),
     Case("--check without a listing", ["--check"], out="option --check needs a listing\n"
          + USAGE, status=2),
-    Case("--version", ["--version", "0"], out="rowtally 1.7.0\n"),
+    Case("--version", ["--version", "0"], out="rowtally 1.8.0\n"),
     part("--skip N", ["--skip", "8"], "A4 \n"),
     part("--skip=N in hexadecimal", ["--skip=0X8"], "A4 \n"),
     part("--skip=N, the last counting", ["--skip=x", "--skip=0x08"], "A4 \n"),
