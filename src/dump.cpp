@@ -1014,11 +1014,13 @@ std::uint8_t own_of(Kind kind, bool labelled)
 	return static_cast<std::uint8_t>(static_cast<unsigned>(kind) | (labelled ? 0x80u : 0));
 }
 
+static_assert(SHAPE_MOST / 2 <= PLACES_MOST, "a shape's values have their places in a plan");
+
 // The lines of `shape` as the second reading takes them, with line ends
 // of `ends` characters as a rule.
 Plan plan_of(const Shape &shape, std::size_t ends)
 {
-	Plan plan = empty_plan();
+	Plan plan{};
 	plan.len = static_cast<std::uint16_t>(shape.len);
 	plan.ends = static_cast<std::uint8_t>(ends);
 	plan.count = static_cast<std::uint16_t>(shape.read.count);

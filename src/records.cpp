@@ -401,7 +401,7 @@ void note_usual(const Usual &s, Stretches *stretches)
 	std::uint64_t lines = s.line + s.records - s.alike_line;
 	if (lines == 0 || s.ends == 0)
 		return;
-	Plan plan = empty_plan();
+	Plan plan{};
 	plan.ends = static_cast<std::uint8_t>(s.ends);
 	plan.len = static_cast<std::uint16_t>(s.text);
 	plan.count = static_cast<std::uint16_t>(s.count);

@@ -130,17 +130,22 @@ void clear_stretches(Stretches *s)
 	std::memset(s, 0, sizeof *s);
 }
 
-Plan empty_plan()
+namespace {
+
+bool same_plan(const Plan &a, const Plan &b)
 {
-	Plan plan;
-	std::memset(&plan, 0, sizeof plan);
-	return plan;
+	return a.len == b.len && a.count == b.count && a.ends == b.ends && a.own == b.own && a.lead == b.lead &&
+	       std::memcmp(a.mark, b.mark, a.lead) == 0 && a.check == b.check && a.sum == b.sum &&
+	       a.digits_at == b.digits_at && a.digits == b.digits && a.skip == b.skip && a.column_at == b.column_at &&
+	       (a.digits > 0 || std::memcmp(a.value_at, b.value_at, a.count) == 0);
 }
+
+}  // namespace
 
 void note_stretch(Stretches *s, std::uint64_t line, std::uint64_t lines, std::uint64_t at, const Plan &plan)
 {
 	std::size_t k = 0;
-	while (k < s->plan_count && std::memcmp(&s->plans[k], &plan, sizeof plan) != 0)
+	while (k < s->plan_count && !same_plan(s->plans[k], plan))
 		k++;
 	if (s->count > 0) {
 		Stretch &last = s->list[s->count - 1];

@@ -68,10 +68,6 @@ struct Stretches {
 // Empties `s` for a new first reading.
 void clear_stretches(Stretches *s);
 
-// A plan with nothing set, padding and all, as note_stretch compares plans
-// byte by byte.
-Plan empty_plan();
-
 // Notes `lines` lines from `line` on, laid out by `plan`, whose values go
 // in the image from `at` on; joined to the stretch before where they go on
 // from it by the same plan.
