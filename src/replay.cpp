@@ -83,8 +83,12 @@ std::uint64_t replay_lines(const Plan &plan, const Stretch &stretch, Image *imag
 	const std::uint64_t offset = image->offset - got;	// of to[0]
 	// As many lines as stand whole in the text at hand, and as the stretch,
 	// the room, the image and the runs have.
-	std::uint64_t here = (have - pos) / width;
-	bool changed = r->ended && here == 0 && line < stretch.line + stretch.lines;
+	std::size_t rest = have - pos;
+	std::uint64_t here = rest / width;
+	// Where the file ends before the line it had does, it changed; a last
+	// line with a shorter line end than the plan's is the format's reader's.
+	bool changed = r->ended && here == 0 && line < stretch.line + stretch.lines &&
+	               (rest <= n || (text[pos + n] != '\n' && text[pos + n] != '\r'));
 	if (count == 0 || room < got || width == n)
 		here = 0;
 	else

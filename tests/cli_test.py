@@ -1128,10 +1128,13 @@ def ends_mixed(text):
                    for k, line in enumerate(lines))
 
 
-CASES += [case for kind, (text, _, _) in CHANGED.items() for case in both_ways(Case(
-    f"format: {kind}, lines ending in LF, CR LF and CR", ["--format=" + kind.split()[0].replace("xxd", "dump")
-                                                         .replace("hexdump", "dump"), "C000", "image.txt"],
-    ends_mixed(text).encode(), GAME_OUT, image_name="image.txt"))]
+CASES += [case for kind, (text, _, _) in CHANGED.items() for what, ends in (
+    ("lines ending in LF, CR LF and CR", ends_mixed(text)),
+    ("lines ending in CR LF, the last in LF", text.replace("\n", "\r\n")[:-2] + "\n"),
+    ("lines ending in CR LF, the last in CR", text.replace("\n", "\r\n")[:-1]))
+    for case in both_ways(Case(f"format: {kind}, {what}", ["--format=" + kind.split()[0].replace("xxd", "dump")
+                                                           .replace("hexdump", "dump"), "C000", "image.txt"],
+                               ends.encode(), GAME_OUT, image_name="image.txt"))]
 CASES += [changed(kind, what, check) for kind in CHANGED
           for what in ("a value's digit", "a value's digit for a letter", "a character of its column", "a line lost",
                        "a line added at the end", "cut short")
