@@ -458,7 +458,9 @@ template <RecordFormat F, int V>
 		std::size_t count;
 		if constexpr (ihex) {
 			std::uint32_t offset = byte_at(p + 3) << 8 | byte_at(p + 5);
-			if (sum % 256 != 0 || p[7] != '0' || p[8] != '0' || length == 0 ||
+			// Type 00: its two digits loaded as one.
+			static const unsigned char data_type[2] = {'0', '0'};
+			if (sum % 256 != 0 || two_at(p + 7) != two_at(data_type) || length == 0 ||
 			    (s.segmented && offset + length > 0x10000))
 				break;
 			at = (s.base + offset) & 0xFFFFFFFFu;
@@ -467,8 +469,12 @@ template <RecordFormat F, int V>
 			std::size_t a = static_cast<std::size_t>(p[1] - '0') + 1;
 			if (sum % 256 != 0xFF || length <= a + 1)
 				break;
-			for (std::size_t k = 0; k < a; k++)
-				at = at << 8 | byte_at(p + 4 + 2 * k);
+			// Two to four bytes of address, S1 to S3.
+			at = byte_at(p + 4) << 8 | byte_at(p + 6);
+			if (a > 2)
+				at = at << 8 | byte_at(p + 8);
+			if (a > 3)
+				at = at << 8 | byte_at(p + 10);
 			count = length - a - 1;
 		}
 		if (at != s.next || at + count > 1ull << 32)

@@ -1108,6 +1108,9 @@ def changed(kind, what, check):
     other = lambda c: "1" if c != "1" else "2"
     how = {"a value's digit": f"{at + digits + 1}={other(line[digits + 1])}",
            "a value's digit for a letter": f"{at + digits}=G",
+           # 16 apart, where a sum of the file's bytes by 16-byte pieces
+           # would not see it, nor, in a record, its checksum.
+           "two digits swapped": f"{at + digits + 1}={line[digits + 17]}{line[digits + 2:digits + 17]}{line[digits + 1]}",
            "a character of its column": f"{at + (column_at or 0)}={other(line[column_at or 0])}",
            "a line lost": f"{at}-{len(line)}",
            "a line added at the end": "+" + lines[1],
@@ -1136,7 +1139,8 @@ CASES += [case for kind, (text, _, _) in CHANGED.items() for what, ends in (
                                                            .replace("hexdump", "dump"), "C000", "image.txt"],
                                ends.encode(), GAME_OUT, image_name="image.txt"))]
 CASES += [changed(kind, what, check) for kind in CHANGED
-          for what in ("a value's digit", "a value's digit for a letter", "a character of its column", "a line lost",
+          for what in ("a value's digit", "a value's digit for a letter", "two digits swapped",
+                       "a character of its column", "a line lost",
                        "a line added at the end", "cut short")
           if what != "a character of its column" or CHANGED[kind][2] for check in (False, True)]
 
