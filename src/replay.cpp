@@ -104,9 +104,8 @@ std::uint64_t replay_lines(const Plan &plan, const Stretch &stretch, Image *imag
 		if constexpr (V >= 0)
 			sound = sound && row_values<V>(ndigits, skip, count, want, p + digits_at, to + got);
 		else
-			sound = sound && (values_at(p, at, count, to + got) & NO_PAIR) == 0;
-		if constexpr (V < 0)
-			sound = sound && (!column || column_shows(to + got, count, p + column_at));
+			sound = sound && (values_at(p, at, count, to + got) & NO_PAIR) == 0 &&
+			        (!column || column_shows(to + got, count, p + column_at));
 		if (!sound) {
 			changed = true;
 			break;
